@@ -1,0 +1,190 @@
+#include "platform/file_table.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/runtime_error.h"
+
+namespace k9 {
+namespace {
+
+constexpr const char* kSource = "File";
+
+[[noreturn]] void raiseErrno(int osError, const std::string& path, const char* action) {
+    std::int32_t number = err::kPathFileAccess;
+    const char* text = "Path/File access error";
+    switch (osError) {
+        case ENOENT:
+            number = err::kFileNotFound;
+            text = "File not found";
+            break;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            number = err::kPermissionDenied;
+            text = "Permission denied";
+            break;
+        case ENOSPC:
+        case EDQUOT:
+            number = err::kDiskFull;
+            text = "Disk full";
+            break;
+        case EIO:
+            number = err::kDeviceIo;
+            text = "Device I/O error";
+            break;
+        default:
+            break;
+    }
+    throw RuntimeError(number, kSource,
+                       std::string(text) + " (" + action + " " + path + ": " +
+                           std::strerror(osError) + ")",
+                       osError);
+}
+
+}  // namespace
+
+std::int16_t FileTable::freeFile() const {
+    std::int16_t no = 1;
+    while (files_.count(no) != 0) {
+        ++no;
+    }
+    return no;
+}
+
+void FileTable::open(std::int16_t no, const std::string& path, const char* mode) {
+    if (no <= 0) {
+        throw RuntimeError(err::kBadFileNumber, kSource, "Bad file name or number");
+    }
+    if (isOpen(no)) {
+        throw RuntimeError(err::kFileAlreadyOpen, kSource, "File already open");
+    }
+    std::FILE* f = std::fopen(path.c_str(), mode);
+    if (f == nullptr) {
+        raiseErrno(errno, path, "opening");
+    }
+    files_[no] = Entry{f, path};
+}
+
+void FileTable::openForInput(std::int16_t no, const std::string& path) { open(no, path, "rb"); }
+
+void FileTable::openForOutput(std::int16_t no, const std::string& path) { open(no, path, "wb"); }
+
+FileTable::Entry& FileTable::entry(std::int16_t no) {
+    auto it = files_.find(no);
+    if (it == files_.end()) {
+        throw RuntimeError(err::kBadFileNumber, kSource, "Bad file name or number");
+    }
+    return it->second;
+}
+
+bool FileTable::eof(std::int16_t no) {
+    std::FILE* f = entry(no).file;
+    const int c = std::getc(f);
+    if (c == EOF) {
+        if (std::ferror(f)) {
+            raiseErrno(errno ? errno : EIO, entry(no).path, "reading");
+        }
+        return true;
+    }
+    std::ungetc(c, f);
+    return false;
+}
+
+std::string FileTable::lineInput(std::int16_t no) {
+    Entry& e = entry(no);
+    if (eof(no)) {
+        throw RuntimeError(62, kSource, "Input past end of file");
+    }
+    std::string line;
+    for (int c = std::getc(e.file); c != EOF; c = std::getc(e.file)) {
+        if (c == '\r') {
+            const int next = std::getc(e.file);
+            if (next != '\n' && next != EOF) {
+                std::ungetc(next, e.file);
+            }
+            return line;
+        }
+        line.push_back(static_cast<char>(c));
+    }
+    if (std::ferror(e.file)) {
+        raiseErrno(errno ? errno : EIO, e.path, "reading");
+    }
+    return line;
+}
+
+void FileTable::write(std::int16_t no, std::string_view bytes) {
+    Entry& e = entry(no);
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), e.file) != bytes.size()) {
+        raiseErrno(errno ? errno : EIO, e.path, "writing");
+    }
+}
+
+void FileTable::close(std::int16_t no) {
+    auto it = files_.find(no);
+    if (it == files_.end()) {
+        return;
+    }
+    Entry e = it->second;
+    files_.erase(it);
+    const bool flushed = std::fflush(e.file) == 0;
+    const int flushError = errno;
+    const bool closed = std::fclose(e.file) == 0;
+    if (!flushed || !closed) {
+        raiseErrno(flushed ? errno : flushError, e.path, "closing");
+    }
+}
+
+void FileTable::closeQuietly(std::int16_t no) {
+    auto it = files_.find(no);
+    if (it != files_.end()) {
+        std::fclose(it->second.file);
+        files_.erase(it);
+    }
+}
+
+void FileTable::closeAll() {
+    while (!files_.empty()) {
+        closeQuietly(files_.begin()->first);
+    }
+}
+
+bool fileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool folderExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void createFolder(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (ec) {
+        raiseErrno(ec.value(), path, "creating folder");
+    }
+}
+
+void setNormalAttributes(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::permissions(path,
+                                 std::filesystem::perms::owner_read |
+                                     std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add, ec);
+    if (ec) {
+        raiseErrno(ec.value(), path, "setting attributes of");
+    }
+}
+
+void deleteFile(const std::string& path) {
+    if (std::remove(path.c_str()) != 0) {
+        raiseErrno(errno, path, "deleting");
+    }
+}
+
+}  // namespace k9

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "platform/app_config.h"
+#include "platform/event_loop.h"
+#include "platform/file_table.h"
+#include "platform/serial_line.h"
+#include "update/main_view.h"
+#include "update/update_state.h"
+
+namespace k9 {
+
+class cFTP;
+class PortControl;
+class BusyIndicators;
+class ServerOperations;
+class DeviceLink;
+class LocationUpload;
+class UpdateSequence;
+
+// Makes the FTP client of one update run.
+using FtpClientFactory = std::function<std::shared_ptr<cFTP>()>;
+
+// The three timers of the main window; disabled until a run enables them.
+struct MainTimers {
+    std::unique_ptr<Timer> tmrCheck;       // 5000 ms: keep-alive and no-answer count
+    std::unique_ptr<Timer> tmrUserUpload;  // 15000 ms: wait for the locations offer's answer
+    std::unique_ptr<Timer> tmrDots;        // 1456 ms: busy dots
+};
+
+// Everything the main window's procedures share. Owned by MainController; the parts hold a
+// reference to it.
+struct MainContext {
+    EventLoop& loop;
+    MainView& view;
+    SerialLine& MSComm1;
+    std::string ftpHost;
+    FtpClientFactory makeFtpClient;
+    UpdateState state;
+    ProgramVars vars;
+    FileTable files;
+    MainTimers timers;
+    std::mt19937 random;
+};
+
+// The main window's logic, without widgets: the window forwards its clicks here and paints
+// what the parts tell the view.
+class MainController {
+public:
+    MainController(EventLoop& loop, MainView& view, SerialLine& serial, const AppConfig& config,
+                   FtpClientFactory makeFtpClient);
+    ~MainController();
+    MainController(const MainController&) = delete;
+    MainController& operator=(const MainController&) = delete;
+
+    void cmdGo_Click();
+    void cmdClose_Click();
+    void ClosePortAndReset();
+
+    // Seeds the generator RandomText draws from (start-up seeds it from the clock).
+    void seedRandom(std::uint32_t seed) { context_.random.seed(seed); }
+
+    UpdateState& state() { return context_.state; }
+    ProgramVars& vars() { return context_.vars; }
+    MainContext& context() { return context_; }
+
+    // Timer events, exposed so tests can fire them directly.
+    void tmrCheck_Timer();
+    void tmrUserUpload_Timer();
+    void tmrDots_Timer();
+
+private:
+    MainContext context_;
+    std::unique_ptr<PortControl> portControl_;
+    std::unique_ptr<BusyIndicators> busy_;
+    std::unique_ptr<ServerOperations> server_;
+    std::unique_ptr<DeviceLink> link_;
+    std::unique_ptr<LocationUpload> upload_;
+    std::unique_ptr<UpdateSequence> sequence_;
+};
+
+}  // namespace k9
