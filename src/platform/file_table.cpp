@@ -13,7 +13,9 @@ namespace {
 
 constexpr const char* kSource = "File";
 
-[[noreturn]] void raiseErrno(int osError, const std::string& path, const char* action) {
+}  // namespace
+
+[[noreturn]] void raiseFileError(int osError, const std::string& path, const char* action) {
     std::int32_t number = err::kPathFileAccess;
     const char* text = "Path/File access error";
     switch (osError) {
@@ -45,7 +47,6 @@ constexpr const char* kSource = "File";
                        osError);
 }
 
-}  // namespace
 
 std::int16_t FileTable::freeFile() const {
     std::int16_t no = 1;
@@ -64,7 +65,7 @@ void FileTable::open(std::int16_t no, const std::string& path, const char* mode)
     }
     std::FILE* f = std::fopen(path.c_str(), mode);
     if (f == nullptr) {
-        raiseErrno(errno, path, "opening");
+        raiseFileError(errno, path, "opening");
     }
     files_[no] = Entry{f, path};
 }
@@ -86,7 +87,7 @@ bool FileTable::eof(std::int16_t no) {
     const int c = std::getc(f);
     if (c == EOF) {
         if (std::ferror(f)) {
-            raiseErrno(errno ? errno : EIO, entry(no).path, "reading");
+            raiseFileError(errno ? errno : EIO, entry(no).path, "reading");
         }
         return true;
     }
@@ -111,7 +112,7 @@ std::string FileTable::lineInput(std::int16_t no) {
         line.push_back(static_cast<char>(c));
     }
     if (std::ferror(e.file)) {
-        raiseErrno(errno ? errno : EIO, e.path, "reading");
+        raiseFileError(errno ? errno : EIO, e.path, "reading");
     }
     return line;
 }
@@ -119,7 +120,7 @@ std::string FileTable::lineInput(std::int16_t no) {
 void FileTable::write(std::int16_t no, std::string_view bytes) {
     Entry& e = entry(no);
     if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), e.file) != bytes.size()) {
-        raiseErrno(errno ? errno : EIO, e.path, "writing");
+        raiseFileError(errno ? errno : EIO, e.path, "writing");
     }
 }
 
@@ -134,7 +135,7 @@ void FileTable::close(std::int16_t no) {
     const int flushError = errno;
     const bool closed = std::fclose(e.file) == 0;
     if (!flushed || !closed) {
-        raiseErrno(flushed ? errno : flushError, e.path, "closing");
+        raiseFileError(flushed ? errno : flushError, e.path, "closing");
     }
 }
 
@@ -166,7 +167,7 @@ void createFolder(const std::string& path) {
     std::error_code ec;
     std::filesystem::create_directories(path, ec);
     if (ec) {
-        raiseErrno(ec.value(), path, "creating folder");
+        raiseFileError(ec.value(), path, "creating folder");
     }
 }
 
@@ -177,13 +178,13 @@ void setNormalAttributes(const std::string& path) {
                                      std::filesystem::perms::owner_write,
                                  std::filesystem::perm_options::add, ec);
     if (ec) {
-        raiseErrno(ec.value(), path, "setting attributes of");
+        raiseFileError(ec.value(), path, "setting attributes of");
     }
 }
 
 void deleteFile(const std::string& path) {
     if (std::remove(path.c_str()) != 0) {
-        raiseErrno(errno, path, "deleting");
+        raiseFileError(errno, path, "deleting");
     }
 }
 

@@ -44,6 +44,9 @@ private:
     std::map<std::int16_t, Entry> files_;
 };
 
+// Throws the RuntimeError that matches an errno from a file operation on path.
+[[noreturn]] void raiseFileError(int osError, const std::string& path, const char* action);
+
 // File-system helpers that throw RuntimeError with the run time's numbers.
 bool fileExists(const std::string& path);
 bool folderExists(const std::string& path);
