@@ -6,7 +6,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Every Debian package the build, the tests, the benchmarks and the demo need.
 DEPS := cmake make g++ pkg-config git \
-        qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev \
+        qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxkbcommon-dev \
         libcurl4-openssl-dev curl \
         libgtest-dev libgmock-dev \
         python3 python3-pyftpdlib \
