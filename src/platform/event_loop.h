@@ -8,7 +8,7 @@ namespace k9 {
 
 // A repeating timer owned by its creator; ticks run only while the loop yields.
 class Timer {
-public:
+  public:
     virtual ~Timer() = default;
     virtual void setInterval(std::int32_t ms) = 0;
     virtual std::int32_t interval() const = 0;
@@ -20,7 +20,7 @@ public:
 // The single thread's turns. Everything long-running gives the loop a turn at known points;
 // handlers that run during a turn may change any shared state.
 class EventLoop {
-public:
+  public:
     virtual ~EventLoop() = default;
     // Runs what is pending now, once, without waiting.
     virtual void yield() = 0;

@@ -41,12 +41,11 @@ constexpr const char* kSource = "File";
         default:
             break;
     }
-    throw RuntimeError(number, kSource,
-                       std::string(text) + " (" + action + " " + path + ": " +
-                           std::strerror(osError) + ")",
-                       osError);
+    throw RuntimeError(
+        number, kSource,
+        std::string(text) + " (" + action + " " + path + ": " + std::strerror(osError) + ")",
+        osError);
 }
-
 
 std::int16_t FileTable::freeFile() const {
     std::int16_t no = 1;
@@ -70,9 +69,13 @@ void FileTable::open(std::int16_t no, const std::string& path, const char* mode)
     files_[no] = Entry{f, path};
 }
 
-void FileTable::openForInput(std::int16_t no, const std::string& path) { open(no, path, "rb"); }
+void FileTable::openForInput(std::int16_t no, const std::string& path) {
+    open(no, path, "rb");
+}
 
-void FileTable::openForOutput(std::int16_t no, const std::string& path) { open(no, path, "wb"); }
+void FileTable::openForOutput(std::int16_t no, const std::string& path) {
+    open(no, path, "wb");
+}
 
 FileTable::Entry& FileTable::entry(std::int16_t no) {
     auto it = files_.find(no);
@@ -173,10 +176,9 @@ void createFolder(const std::string& path) {
 
 void setNormalAttributes(const std::string& path) {
     std::error_code ec;
-    std::filesystem::permissions(path,
-                                 std::filesystem::perms::owner_read |
-                                     std::filesystem::perms::owner_write,
-                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(
+        path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+        std::filesystem::perm_options::add, ec);
     if (ec) {
         raiseFileError(ec.value(), path, "setting attributes of");
     }

@@ -11,7 +11,7 @@ namespace k9 {
 // Sequential files by number, as the update run keeps them: a number is taken with freeFile,
 // opened, read or written, and closed by whoever ends the run. Failures throw RuntimeError.
 class FileTable {
-public:
+  public:
     FileTable() = default;
     FileTable(const FileTable&) = delete;
     FileTable& operator=(const FileTable&) = delete;
@@ -33,7 +33,7 @@ public:
     void closeQuietly(std::int16_t no);
     void closeAll();
 
-private:
+  private:
     struct Entry {
         std::FILE* file = nullptr;
         std::string path;

@@ -7,7 +7,7 @@ namespace k9 {
 namespace {
 
 class QtTimer final : public Timer {
-public:
+  public:
     explicit QtTimer(std::function<void()> onTick) {
         QObject::connect(&timer_, &QTimer::timeout, [cb = std::move(onTick)] { cb(); });
     }
@@ -22,15 +22,19 @@ public:
     }
     bool enabled() const override { return timer_.isActive(); }
 
-private:
+  private:
     QTimer timer_;
 };
 
 }  // namespace
 
-QtEventLoop::QtEventLoop() { clock_.start(); }
+QtEventLoop::QtEventLoop() {
+    clock_.start();
+}
 
-void QtEventLoop::yield() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtEventLoop::yield() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void QtEventLoop::waitUntil(std::int64_t deadlineMs) {
     const std::int64_t remaining = deadlineMs - tickMs();

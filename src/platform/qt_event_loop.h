@@ -9,14 +9,14 @@ namespace k9 {
 // The real loop: turns are passes of Qt's event processing. Waiting sleeps in the event
 // dispatcher with a wake-up at the deadline, so it costs no CPU.
 class QtEventLoop final : public EventLoop {
-public:
+  public:
     QtEventLoop();
     void yield() override;
     std::int64_t tickMs() const override { return clock_.elapsed(); }
     void waitUntil(std::int64_t deadlineMs) override;
     std::unique_ptr<Timer> makeTimer(std::function<void()> onTick) override;
 
-private:
+  private:
     QElapsedTimer clock_;
 };
 

@@ -84,12 +84,12 @@ void QtSerialLine::open() {
         }
         raise(err::kPortNotAvailable, "The port could not be opened: " + detail);
     }
-    const bool configured = port_.setBaudRate(line.baud) &&
-                            port_.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
-                            port_.setParity(toParity(line.parity)) &&
-                            port_.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop
-                                                                 : QSerialPort::OneStop) &&
-                            port_.setFlowControl(QSerialPort::NoFlowControl);
+    const bool configured =
+        port_.setBaudRate(line.baud) &&
+        port_.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
+        port_.setParity(toParity(line.parity)) &&
+        port_.setStopBits(line.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+        port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
         const std::string detail = port_.errorString().toStdString();
         port_.close();
@@ -136,8 +136,8 @@ void QtSerialLine::output(std::string_view bytes) {
     throwIfBroken();
     if (port_.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
         static_cast<qint64>(bytes.size())) {
-        raise(err::kPortIo, "Error writing to the serial device: " +
-                                port_.errorString().toStdString());
+        raise(err::kPortIo,
+              "Error writing to the serial device: " + port_.errorString().toStdString());
     }
     port_.flush();
     throwIfBroken();

@@ -9,7 +9,7 @@ namespace k9 {
 
 // The serial line over QSerialPort. COM numbers become device paths through the port map.
 class QtSerialLine final : public SerialLine {
-public:
+  public:
     explicit QtSerialLine(std::map<int, std::string> portMap);
     ~QtSerialLine() override;
 
@@ -23,7 +23,7 @@ public:
     std::string input() override;
     void output(std::string_view bytes) override;
 
-private:
+  private:
     void open();
     void close();
     [[noreturn]] void raise(std::int32_t number, const std::string& what) const;

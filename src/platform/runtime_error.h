@@ -9,7 +9,7 @@ namespace k9 {
 // The one exception type for run-time errors. It carries what the error reports of the
 // update run show: a number, the source that raised it, a description and the OS error code.
 class RuntimeError : public std::runtime_error {
-public:
+  public:
     RuntimeError(std::int32_t number, std::string source, std::string description, int osError = 0)
         : std::runtime_error(description),
           number_(number),
@@ -22,7 +22,7 @@ public:
     const std::string& description() const { return description_; }
     int osError() const { return osError_; }
 
-private:
+  private:
     std::int32_t number_;
     std::string source_;
     std::string description_;

@@ -33,8 +33,8 @@ LineSettings parseLineSettings(const std::string& text) {
     std::int32_t data = 0;
     std::int32_t stop = 0;
     const bool ok = parts.size() == 4 && toInt(parts[0], s.baud) && s.baud > 0 &&
-                    parts[1].size() == 1 && std::string("NOEMS").find(parts[1][0] & ~0x20) !=
-                                                std::string::npos &&
+                    parts[1].size() == 1 &&
+                    std::string("NOEMS").find(parts[1][0] & ~0x20) != std::string::npos &&
                     toInt(parts[2], data) && data >= 5 && data <= 8 && toInt(parts[3], stop) &&
                     (stop == 1 || stop == 2);
     if (!ok) {

@@ -10,7 +10,7 @@ namespace k9 {
 // so data travels as raw bytes in std::string. Failures throw RuntimeError; opening a port
 // that does not exist throws err::kInvalidPortNumber, anything else its own number.
 class SerialLine {
-public:
+  public:
     virtual ~SerialLine() = default;
     virtual void setCommPort(std::int16_t port) = 0;
     virtual std::int16_t commPort() const = 0;

@@ -6,7 +6,7 @@ namespace k9 {
 namespace {
 
 class VirtualTimer final : public Timer {
-public:
+  public:
     VirtualTimer(VirtualEventLoop& loop, std::function<void()> onTick)
         : loop_(loop), state_(std::make_shared<State>()) {
         state_->onTick = std::move(onTick);
@@ -30,7 +30,7 @@ public:
     }
     bool enabled() const override { return state_->enabled; }
 
-private:
+  private:
     struct State {
         std::function<void()> onTick;
         std::int32_t interval = 0;

@@ -14,7 +14,7 @@ namespace k9 {
 // and then jumps straight to the next due action, so long waits cost nothing and every run
 // is the same.
 class VirtualEventLoop final : public EventLoop {
-public:
+  public:
     VirtualEventLoop() = default;
     VirtualEventLoop(const VirtualEventLoop&) = delete;
     VirtualEventLoop& operator=(const VirtualEventLoop&) = delete;
@@ -35,7 +35,7 @@ public:
     std::int64_t nextDue() const;
     std::size_t pending() const { return queue_.size(); }
 
-private:
+  private:
     using Key = std::pair<std::int64_t, std::uint64_t>;  // due time, then order of scheduling
     bool runOneDue();
 

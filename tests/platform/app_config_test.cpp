@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/app_config.h"
+
+namespace k9 {
+namespace {
+
+TEST(AppConfig, DefaultsSuitARealInstallation) {
+    const AppConfig config = parseAppConfig("");
+    EXPECT_FALSE(config.ftpHost.empty());
+    EXPECT_FALSE(config.webHost.empty());
+    EXPECT_TRUE(config.workDir.empty());
+    EXPECT_EQ(config.devicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(config.devicePath(4), "/dev/ttyS3");
+    EXPECT_EQ(config.devicePath(5), "/dev/ttyUSB0");
+    EXPECT_EQ(config.devicePath(9), "/dev/ttyACM0");
+    EXPECT_EQ(config.devicePath(12), "/dev/ttyACM3");
+    EXPECT_EQ(config.devicePath(13), "");
+}
+
+TEST(AppConfig, ReadsKeysAndThePortSectionIgnoringJunk) {
+    const AppConfig config = parseAppConfig(
+        "# comment\r\n"
+        "ftp_host = 127.0.0.1:2121\r\n"
+        "web_host=example.test\n"
+        "colour=blue\n"
+        "this line has no equals sign\n"
+        "work_dir=/tmp/k9\n"
+        "[ports]\n"
+        "COM1=/tmp/k9/ttyK9\n"
+        "com12 = /dev/ttyUSB7\n"
+        "COM0=/dev/null\n"
+        "COMX=/dev/null\n"
+        "LPT1=/dev/lp0\n"
+        "[other]\n"
+        "ftp_host=ignored.example\n"
+        "[broken\n"
+        "COM2=/dev/ignored\n");
+    EXPECT_EQ(config.ftpHost, "127.0.0.1:2121");
+    EXPECT_EQ(config.webHost, "example.test");
+    EXPECT_EQ(config.workDir, "/tmp/k9");
+    EXPECT_EQ(config.devicePath(1), "/tmp/k9/ttyK9");
+    EXPECT_EQ(config.devicePath(12), "/dev/ttyUSB7");
+    EXPECT_EQ(config.devicePath(2), "/dev/ttyS1");
+    EXPECT_EQ(config.ports.count(0), 0u);
+}
+
+TEST(AppConfig, EnvironmentNamesAnotherFile) {
+    const auto dir = std::filesystem::temp_directory_path() / "k9_config_test";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "k9updater.conf") << "web_host=beside.example\n";
+    std::ofstream(dir / "other.conf") << "web_host=other.example\n";
+
+    ::unsetenv(kConfigEnvVar);
+    EXPECT_EQ(loadAppConfig(dir.string()).webHost, "beside.example");
+    ::setenv(kConfigEnvVar, (dir / "other.conf").c_str(), 1);
+    EXPECT_EQ(loadAppConfig(dir.string()).webHost, "other.example");
+    ::setenv(kConfigEnvVar, (dir / "missing.conf").c_str(), 1);
+    EXPECT_EQ(loadAppConfig(dir.string()).webHost, AppConfig{}.webHost);
+    ::unsetenv(kConfigEnvVar);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace k9

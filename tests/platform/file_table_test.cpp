@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/file_table.h"
+#include "platform/runtime_error.h"
+
+namespace k9 {
+namespace {
+
+class FileTableTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = std::filesystem::temp_directory_path() / ("k9_files_" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
+        std::filesystem::remove_all(dir_);
+    }
+    std::string path(const char* name) const { return (dir_ / name).string(); }
+    void writeBytes(const char* name, const std::string& bytes) {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+    std::vector<std::string> lines(const char* name) {
+        FileTable files;
+        const auto no = files.freeFile();
+        files.openForInput(no, path(name));
+        std::vector<std::string> out;
+        while (!files.eof(no)) {
+            out.push_back(files.lineInput(no));
+        }
+        files.close(no);
+        return out;
+    }
+    std::filesystem::path dir_;
+};
+
+TEST_F(FileTableTest, LinesEndAtCrOrCrLfButALoneLfBelongsToTheLine) {
+    writeBytes("a.txt", "one\r\ntwo\rthree\nstill three\r\n\r\nlast");
+    const std::vector<std::string> expected{"one", "two", "three\nstill three", "", "last"};
+    EXPECT_EQ(lines("a.txt"), expected);
+    writeBytes("b.txt", "");
+    EXPECT_TRUE(lines("b.txt").empty());
+    writeBytes("c.txt", std::string("nul\0byte\r\n", 10));
+    EXPECT_EQ(lines("c.txt"), std::vector<std::string>{std::string("nul\0byte", 8)});
+}
+
+TEST_F(FileTableTest, NumbersAreHandedOutLowestFirstAndClosingTwiceIsHarmless) {
+    FileTable files;
+    EXPECT_EQ(files.freeFile(), 1);
+    files.openForOutput(1, path("x"));
+    EXPECT_EQ(files.freeFile(), 2);
+    files.openForOutput(2, path("y"));
+    files.close(1);
+    EXPECT_EQ(files.freeFile(), 1);
+    files.close(1);
+    files.close(0);
+    files.closeQuietly(2);
+    EXPECT_FALSE(files.isOpen(2));
+}
+
+TEST_F(FileTableTest, OutputEmptiesAnExistingFile) {
+    writeBytes("w.txt", "old and long content");
+    FileTable files;
+    files.openForOutput(1, path("w.txt"));
+    files.write(1, "new");
+    files.close(1);
+    EXPECT_EQ(std::filesystem::file_size(path("w.txt")), 3u);
+}
+
+TEST_F(FileTableTest, FailuresCarryTheRunTimeNumbers) {
+    FileTable files;
+    try {
+        files.openForInput(1, path("missing"));
+        FAIL();
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.number(), err::kFileNotFound);
+        EXPECT_EQ(e.osError(), ENOENT);
+    }
+    EXPECT_THROW(files.lineInput(3), RuntimeError);
+    writeBytes("one", "x");
+    files.openForInput(1, path("one"));
+    EXPECT_THROW(files.openForInput(1, path("one")), RuntimeError);
+    files.lineInput(1);
+    try {
+        files.lineInput(1);
+        FAIL();
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.number(), 62);
+    }
+    EXPECT_THROW(deleteFile(path("missing")), RuntimeError);
+}
+
+TEST_F(FileTableTest, AFullDiskIsReportedWhenTheFileIsWrittenOrClosed) {
+    if (!std::filesystem::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full";
+    }
+    FileTable files;
+    files.openForOutput(1, "/dev/full");
+    try {
+        files.write(1, std::string(1 << 16, 'x'));
+        files.close(1);
+        FAIL();
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.number(), err::kDiskFull);
+    }
+}
+
+TEST_F(FileTableTest, FolderHelpers) {
+    const std::string nested = path("a/b/c");
+    EXPECT_FALSE(folderExists(nested));
+    createFolder(nested);
+    EXPECT_TRUE(folderExists(nested));
+    EXPECT_FALSE(fileExists(nested));
+    writeBytes("ro.txt", "x");
+    std::filesystem::permissions(path("ro.txt"), std::filesystem::perms::owner_read);
+    setNormalAttributes(path("ro.txt"));
+    EXPECT_TRUE((std::filesystem::status(path("ro.txt")).permissions() &
+                 std::filesystem::perms::owner_write) != std::filesystem::perms::none);
+    deleteFile(path("ro.txt"));
+    EXPECT_FALSE(fileExists(path("ro.txt")));
+}
+
+}  // namespace
+}  // namespace k9

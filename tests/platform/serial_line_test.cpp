@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include "platform/port_probe.h"
+#include "platform/qt_serial_line.h"
+#include "platform/runtime_error.h"
+
+namespace k9 {
+namespace {
+
+// A pseudo-terminal standing in for a serial device; the master end plays the unit.
+class Pty {
+  public:
+    Pty() {
+        char name[256] = {};
+        termios raw{};
+        cfmakeraw(&raw);
+        if (openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        path_ = name;
+    }
+    ~Pty() {
+        closeMaster();
+        if (slave_ >= 0) {
+            ::close(slave_);
+        }
+    }
+    // Dropping our slave descriptor leaves the opener as the only holder, like a real port.
+    void releaseSlave() {
+        ::close(slave_);
+        slave_ = -1;
+    }
+    void closeMaster() {
+        if (master_ >= 0) {
+            ::close(master_);
+            master_ = -1;
+        }
+    }
+    void send(const std::string& bytes) {
+        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    std::string receive(std::size_t want) {
+        std::string got;
+        for (int i = 0; i < 200 && got.size() < want; ++i) {
+            char buf[256];
+            fd_set fds;
+            FD_ZERO(&fds);
+            FD_SET(master_, &fds);
+            timeval tv{0, 10000};
+            if (::select(master_ + 1, &fds, nullptr, nullptr, &tv) > 0) {
+                const ssize_t n = ::read(master_, buf, sizeof buf);
+                if (n > 0) {
+                    got.append(buf, static_cast<std::size_t>(n));
+                }
+            }
+        }
+        return got;
+    }
+    const std::string& path() const { return path_; }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string path_;
+};
+
+// Reads until `want` bytes arrived, letting Qt deliver them.
+std::string readAtLeast(SerialLine& line, std::size_t want) {
+    std::string got;
+    for (int i = 0; i < 200 && got.size() < want; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        got += line.input();
+        if (got.size() < want) {
+            QThread::msleep(5);
+        }
+    }
+    return got;
+}
+
+TEST(QtSerialLine, OpensAMappedDeviceAndMovesBytesBothWays) {
+    Pty pty;
+    pty.releaseSlave();
+    QtSerialLine line({{3, pty.path()}});
+    line.setCommPort(3);
+    line.setSettings("38400,N,8,1");
+    line.setInputLen(0);
+    line.setPortOpen(true);
+    ASSERT_TRUE(line.portOpen());
+
+    pty.send("#FTPUN\r\n");
+    EXPECT_EQ(readAtLeast(line, 8), "#FTPUN\r\n");
+    line.output("\r\n0\r\n");
+    EXPECT_EQ(pty.receive(5), "\r\n0\r\n");
+    EXPECT_THROW(line.setPortOpen(true), RuntimeError);
+    line.setPortOpen(false);
+    EXPECT_FALSE(line.portOpen());
+    EXPECT_THROW(line.input(), RuntimeError);
+}
+
+TEST(QtSerialLine, TellsAMissingPortFromOtherFailures) {
+    QtSerialLine line({{1, "/dev/k9-no-such-device"}});
+    auto openFails = [&](int port) {
+        line.setCommPort(static_cast<std::int16_t>(port));
+        try {
+            line.setPortOpen(true);
+        } catch (const RuntimeError& e) {
+            return e.number();
+        }
+        return 0;
+    };
+    EXPECT_EQ(openFails(1), err::kInvalidPortNumber);
+    EXPECT_EQ(openFails(2), err::kInvalidPortNumber);  // not in the map
+
+    Pty pty;
+    pty.releaseSlave();
+    QtSerialLine holder({{1, pty.path()}});
+    holder.setPortOpen(true);
+    QtSerialLine second({{1, pty.path()}});
+    try {
+        second.setPortOpen(true);
+        FAIL() << "a port another line holds must not open";
+    } catch (const RuntimeError& e) {
+        EXPECT_NE(e.number(), err::kInvalidPortNumber);
+    }
+    EXPECT_EQ(QtPortProbe({{1, pty.path()}}).probe(1), ProbeResult::InUse);
+    holder.setPortOpen(false);
+    EXPECT_EQ(QtPortProbe({{1, pty.path()}}).probe(1), ProbeResult::Free);
+    EXPECT_EQ(QtPortProbe({{1, "/dev/k9-no-such-device"}}).probe(1), ProbeResult::Absent);
+    EXPECT_EQ(QtPortProbe({}).probe(1), ProbeResult::Absent);
+}
+
+TEST(QtSerialLine, RejectsMalformedSettings) {
+    EXPECT_THROW(parseLineSettings("38400;N;8;1"), RuntimeError);
+    EXPECT_THROW(parseLineSettings("fast,N,8,1"), RuntimeError);
+    EXPECT_THROW(parseLineSettings("38400,X,8,1"), RuntimeError);
+    const LineSettings s = parseLineSettings("38400,n,8,1");
+    EXPECT_EQ(s.baud, 38400);
+    EXPECT_EQ(s.parity, 'N');
+}
+
+TEST(QtSerialLine, AnUnpluggedDeviceFailsReadsInsteadOfHanging) {
+    Pty pty;
+    pty.releaseSlave();
+    QtSerialLine line({{1, pty.path()}});
+    line.setSettings("38400,N,8,1");
+    line.setPortOpen(true);
+    pty.closeMaster();
+    bool failed = false;
+    for (int i = 0; i < 200 && !failed; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        try {
+            line.input();
+            line.output("x");
+            QThread::msleep(5);
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.number(), err::kPortIo);
+            failed = true;
+        }
+    }
+    EXPECT_TRUE(failed);
+    line.setPortOpen(false);  // closing a dead port is quiet
+    EXPECT_FALSE(line.portOpen());
+}
+
+}  // namespace
+}  // namespace k9
