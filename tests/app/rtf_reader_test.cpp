@@ -1,0 +1,402 @@
+#include "app/rtf_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <string>
+
+namespace k9 {
+namespace {
+
+QString q(const char16_t* text) {
+    return QString::fromUtf16(text);
+}
+
+// Blocks joined by '\n'; line breaks inside a block stay U+2028.
+QString blocksOf(const QTextDocument& doc) {
+    QStringList blocks;
+    for (QTextBlock b = doc.begin(); b.isValid(); b = b.next()) {
+        blocks << b.text();
+    }
+    return blocks.join(u'\n');
+}
+
+QString load(const QByteArray& rtf) {
+    QTextDocument doc;
+    EXPECT_TRUE(loadRtf(doc, rtf));
+    return blocksOf(doc);
+}
+
+// The format of the first character of the first occurrence of `word`.
+QTextCharFormat formatOf(QTextDocument& doc, const QString& word) {
+    const QTextCursor found = doc.find(word, 0, QTextDocument::FindCaseSensitively);
+    EXPECT_FALSE(found.isNull()) << word.toStdString();
+    QTextCursor at(&doc);
+    at.setPosition(found.selectionStart() + 1);
+    return at.charFormat();
+}
+
+// Collects what the parser produces, paragraphs ended by '\n'.
+class TextSink final : public RtfSink {
+  public:
+    void text(std::u16string_view run, const RtfCharFormat&) override { out.append(run); }
+    void paragraphEnd(const RtfParaFormat&) override { out += u'\n'; }
+    void documentEnd(const RtfParaFormat&) override { ++ends; }
+    std::u16string out;
+    int ends = 0;
+};
+
+RtfParseResult parse(const QByteArray& rtf, TextSink& sink, const RtfLimits& limits = {}) {
+    return parseRtf(std::string_view(rtf.constData(), static_cast<std::size_t>(rtf.size())), sink,
+                    limits);
+}
+
+TEST(RtfReaderTest, ParagraphsLineBreaksAndTabs) {
+    EXPECT_EQ(load(R"({\rtf1\ansi First line\line second\par
+Next\tab paragraph.\par
+Last})"),
+              q(u"First line\u2028second\nNext\tparagraph.\nLast"));
+    // CR and LF in the file are not content; a backslash before a line end is \par.
+    EXPECT_EQ(load("{\\rtf1 one\r\ntwo\\\nthree}"), QString("onetwo\nthree"));
+    // A trailing \par leaves an empty last paragraph, as in a word processor.
+    EXPECT_EQ(load(R"({\rtf1 only\par})"), QString("only\n"));
+}
+
+TEST(RtfReaderTest, CharacterFormattingFollowsGroupsAndResets) {
+    QTextDocument doc;
+    ASSERT_TRUE(loadRtf(
+        doc,
+        R"({\rtf1 plain {\b bold {\i both} \ul under\ulnone} normal \b on\b0  off \i it\plain  reset \ul u1\ul0  u0})"));
+    EXPECT_EQ(blocksOf(doc), QString("plain bold both under normal on off it reset u1 u0"));
+    struct Case {
+        const char* word;
+        bool bold, italic, underline;
+    };
+    for (const Case& c : {Case{"plain", false, false, false}, Case{"bold", true, false, false},
+                          Case{"both", true, true, false}, Case{"under", true, false, true},
+                          Case{"normal", false, false, false}, Case{"on", true, false, false},
+                          Case{"off", false, false, false}, Case{"it", false, true, false},
+                          Case{"reset", false, false, false}, Case{"u1", false, false, true},
+                          Case{"u0", false, false, false}}) {
+        const QTextCharFormat f = formatOf(doc, c.word);
+        EXPECT_EQ(f.fontWeight() >= QFont::Bold, c.bold) << c.word;
+        EXPECT_EQ(f.fontItalic(), c.italic) << c.word;
+        EXPECT_EQ(f.fontUnderline(), c.underline) << c.word;
+    }
+}
+
+TEST(RtfReaderTest, ParagraphPropertiesAndPard) {
+    QTextDocument doc;
+    ASSERT_TRUE(loadRtf(doc, R"({\rtf1\pard\qc\sa120 Title\par
+\pard\li720\fi-360\tx720 1.\tab Step\par
+\pard Body})"));
+    ASSERT_EQ(doc.blockCount(), 3);
+    const QTextBlock title = doc.begin();
+    const QTextBlock step = title.next();
+    const QTextBlock body = step.next();
+    EXPECT_EQ(title.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    EXPECT_DOUBLE_EQ(title.blockFormat().bottomMargin(), 8.0);
+    EXPECT_DOUBLE_EQ(step.blockFormat().leftMargin(), 48.0);
+    EXPECT_DOUBLE_EQ(step.blockFormat().textIndent(), -24.0);
+    ASSERT_EQ(step.blockFormat().tabPositions().size(), 1);
+    EXPECT_DOUBLE_EQ(step.blockFormat().tabPositions().front().position, 48.0);
+    EXPECT_EQ(body.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    EXPECT_DOUBLE_EQ(body.blockFormat().leftMargin(), 0.0);
+    EXPECT_TRUE(body.blockFormat().tabPositions().isEmpty());
+}
+
+TEST(RtfReaderTest, CodePage1252AndEscapes) {
+    // \'80-\'9f are the Windows characters, not C1 controls; unassigned bytes show as U+FFFD.
+    EXPECT_EQ(load(R"({\rtf1 \'80 \'93q\'94 \'96 \'97 \'85 \'99 \'9f \'e9\'C9 \'81})"),
+              q(u"\u20AC \u201Cq\u201D \u2013 \u2014 \u2026 \u2122 \u0178 \u00E9\u00C9 "
+                u"\uFFFD"));
+    // Bytes above 0x7F written directly are code page 1252 as well.
+    EXPECT_EQ(load("{\\rtf1 caf\xe9 \x80}"), q(u"caf\u00E9 \u20AC"));
+    EXPECT_EQ(load(R"({\rtf1 a\\b \{c\} d\~e\_f\-g})"), q(u"a\\b {c} d\u00A0e\u2011fg"));
+    EXPECT_EQ(load(R"({\rtf1 \emdash\endash\bullet\lquote\rquote\ldblquote\rdblquote})"),
+              q(u"\u2014\u2013\u2022\u2018\u2019\u201C\u201D"));
+}
+
+TEST(RtfReaderTest, UnicodeAndItsFallback) {
+    // \uc1 is the default: one fallback character follows \uN and is dropped.
+    EXPECT_EQ(load(R"({\rtf1 \u8211?x})"), q(u"\u2013x"));
+    // A \'hh escape counts as one fallback character.
+    EXPECT_EQ(load(R"({\rtf1 \u8364\'80x})"), q(u"\u20ACx"));
+    // Values above 32767 come as negative numbers.
+    EXPECT_EQ(load(R"({\rtf1 \u-4064?})"), q(u"\uF020"));
+    EXPECT_EQ(load(R"({\rtf1\uc2 \u955 ab c\uc0 \u955 d})"), q(u"\u03BB c\u03BBd"));
+    // \uc is scoped to its group.
+    EXPECT_EQ(load(R"({\rtf1 {\uc3 \u955 abc}\u955 xy})"), q(u"\u03BB\u03BBy"));
+    // A group boundary ends the fallback early.
+    EXPECT_EQ(load(R"({\rtf1\uc4 \u955 a{\b b}c})"), q(u"\u03BBbc"));
+    // A control word is one fallback character.
+    EXPECT_EQ(load(R"({\rtf1 \u955\bullet x})"), q(u"\u03BBx"));
+    // Surrogate pairs join; a lone surrogate becomes U+FFFD.
+    EXPECT_EQ(load(R"({\rtf1 \u-10179?\u-8704?})"), q(u"\U0001F600"));
+    EXPECT_EQ(load(R"({\rtf1 a\u-10179?b\u-8704?c})"), q(u"a\uFFFDb\uFFFDc"));
+    EXPECT_EQ(load(R"({\rtf1 a\u-10179?})"), q(u"a\uFFFD"));
+}
+
+TEST(RtfReaderTest, DestinationsAreSkipped) {
+    const QByteArray rtf = R"({\rtf1\ansi\ansicpg1252\deff0
+{\fonttbl{\f0\fswiss\fcharset0 Tahoma;}{\f1\froman Times New Roman;}}
+{\colortbl ;\red255\green0\blue0;}
+{\stylesheet{\s0 Normal;}{\s1\b heading 1;}}
+{\info{\title Secret title}{\author Someone}{\creatim\yr2024}}
+{\*\generator Some writer 1.0;}{\*\unknownthing hidden}
+\viewkind4\uc1\pard\f0\fs18 Visible
+{\pict\pngblip\picw10\pich10 89504e470d0a1a0a}
+{\*\shppict{\pict\emfblip 0102}}{\nonshppict{\pict\wmetafile8 0304}}
+{\object\objemb{\*\objdata 0102}}
+ {\field{\*\fldinst HYPERLINK "http://example"}{\fldrslt link text}}
+{\header page header}{\footnote a note}
+ end.\par
+})";
+    EXPECT_EQ(load(rtf), QString("Visible link text end.\n"));
+}
+
+TEST(RtfReaderTest, BinaryDataIsNotParsed) {
+    // The binary bytes hold braces and backslashes that must not count as RTF.
+    QByteArray rtf = "{\\rtf1 a{\\*\\blipuid x}{\\pict\\bin6 ";
+    rtf.append("}}{\\\0\xff", 6);
+    rtf.append("}b}");
+    TextSink sink;
+    const RtfParseResult r = parse(rtf, sink);
+    EXPECT_EQ(sink.out, u"ab");
+    EXPECT_TRUE(r.balanced);
+    // A length past the end just ends the input.
+    EXPECT_EQ(load("{\\rtf1 a\\bin999999999999 bc}"), QString("a"));
+}
+
+TEST(RtfReaderTest, NotRtfIsRefusedAndLeavesTheDocument) {
+    QTextDocument doc;
+    doc.setPlainText("kept");
+    EXPECT_FALSE(loadRtf(doc, "plain text, not rich text"));
+    EXPECT_FALSE(loadRtf(doc, ""));
+    EXPECT_FALSE(loadRtf(doc, "{\\rt"));
+    EXPECT_EQ(doc.toPlainText(), QString("kept"));
+    // Leading blank lines before the header are tolerated.
+    EXPECT_TRUE(loadRtf(doc, "\r\n {\\rtf1 ok}"));
+    EXPECT_EQ(doc.toPlainText(), QString("ok"));
+}
+
+TEST(RtfReaderTest, UnbalancedBracesLoadWhatIsThere) {
+    TextSink sink;
+    RtfParseResult r = parse(R"({\rtf1 {\b start {\i more)", sink);
+    EXPECT_EQ(sink.out, u"start more");
+    EXPECT_FALSE(r.balanced);
+    EXPECT_EQ(sink.ends, 1);
+
+    TextSink extra;
+    r = parse(R"({\rtf1 a}} b}}})", extra);
+    EXPECT_EQ(extra.out, u"a b");
+    EXPECT_FALSE(r.balanced);
+
+    // Bytes before the document's group are not text.
+    TextSink before;
+    parse("junk {\\rtf1 x}", before);
+    EXPECT_EQ(before.out, u"x");
+
+    TextSink fine;
+    r = parse(R"({\rtf1 {a}{b}})", fine);
+    EXPECT_TRUE(r.header);
+    EXPECT_TRUE(r.balanced);
+    EXPECT_FALSE(r.depthLimited);
+    EXPECT_FALSE(r.outputLimited);
+}
+
+TEST(RtfReaderTest, DeepNestingIsBoundedAndSkipped) {
+    constexpr int kDepth = 100000;
+    const QByteArray deep = "{\\rtf1 before " + QByteArray(kDepth, '{') + "\\*\\b deep" +
+                            QByteArray(kDepth, '}') + " after}";
+    TextSink sink;
+    RtfParseResult r = parse(deep, sink);
+    EXPECT_EQ(sink.out, u"before  after");
+    EXPECT_TRUE(r.depthLimited);
+    EXPECT_TRUE(r.balanced);
+
+    // What happens past the limit does not leak into the deepest group that is kept.
+    const int kept = RtfLimits{}.maxGroupDepth - 1;
+    TextSink edge;
+    parse("{\\rtf1" + QByteArray(kept, '{') + "x" + QByteArray(kDepth, '{') + "\\*\\fonttbl" +
+              QByteArray(kDepth, '}') + "y" + QByteArray(kept, '}') + "}",
+          edge);
+    EXPECT_EQ(edge.out, u"xy");
+
+    // Nothing ever closes.
+    TextSink open;
+    r = parse("{\\rtf1 text" + QByteArray(kDepth, '{') + "x", open);
+    EXPECT_EQ(open.out, u"text");
+    EXPECT_FALSE(r.balanced);
+
+    // Text within the limit is kept, with the formatting of its groups.
+    QTextDocument doc;
+    ASSERT_TRUE(loadRtf(
+        doc, "{\\rtf1" + QByteArray(100, '{') + "\\b inner" + QByteArray(100, '}') + " outer}"));
+    EXPECT_EQ(blocksOf(doc), QString("inner outer"));
+    EXPECT_TRUE(formatOf(doc, "inner").fontWeight() >= QFont::Bold);
+    EXPECT_FALSE(formatOf(doc, "outer").fontWeight() >= QFont::Bold);
+}
+
+TEST(RtfReaderTest, HugeControlWordsAndNumbers) {
+    // A control word of a million letters is no control word; it is ignored.
+    EXPECT_EQ(load("{\\rtf1 a\\" + QByteArray(1 << 20, 'b') + " c}"), QString("ac"));
+    // Parameters saturate instead of overflowing.
+    const QByteArray digits(100000, '9');
+    EXPECT_EQ(load("{\\rtf1 \\b" + digits + " x\\u" + digits + " y\\u-" + digits + " z\\uc" +
+                   digits + " \\u65 " + QByteArray(64, 'q') + "w}"),
+              q(u"x\uFFFD\uFFFDAw"));
+    QTextDocument doc;
+    ASSERT_TRUE(loadRtf(doc, "{\\rtf1\\li" + digits + " \\b" + digits + " x}"));
+    EXPECT_TRUE(formatOf(doc, "x").fontWeight() >= QFont::Bold);
+    EXPECT_DOUBLE_EQ(doc.begin().blockFormat().leftMargin(), 31680 / 15.0);
+}
+
+TEST(RtfReaderTest, TruncatedEscapesAndNulBytes) {
+    EXPECT_EQ(load("{\\rtf1 a\\'"), QString("a"));
+    EXPECT_EQ(load("{\\rtf1 a\\'4"), QString("a"));
+    EXPECT_EQ(load("{\\rtf1 a\\'4zb}"), QString("azb"));
+    EXPECT_EQ(load("{\\rtf1 a\\'zzb}"), QString("azzb"));
+    EXPECT_EQ(load("{\\rtf1 a\\"), QString("a"));
+    EXPECT_EQ(load("{\\rtf1 a\\u"), QString("a"));
+    EXPECT_EQ(load("{\\rtf1 a\\u-"), QString("a-"));
+    // Escaped control characters show nothing, except tab.
+    EXPECT_EQ(load(R"({\rtf1 a\'00\'07\'09\'0d\u10 ?\u0 ?b})"), QString("a\tb"));
+    const QByteArray nuls("{\\rtf1 a\0b\\b\0c\0}\0\0", 18);
+    EXPECT_EQ(load(nuls), QString("abc"));
+}
+
+TEST(RtfReaderTest, OutputIsCapped) {
+    // Reading stops at the limit; what came before is kept.
+    const QByteArray big = "{\\rtf1 " + QByteArray(10 << 20, 'x') + "}";
+    TextSink sink;
+    RtfParseResult r = parse(big, sink, RtfLimits{.maxOutput = 1000});
+    EXPECT_TRUE(r.outputLimited);
+    EXPECT_EQ(sink.out.size(), 1000u);
+
+    QByteArray pars = "{\\rtf1 ";
+    for (int i = 0; i < 5000; ++i) {
+        pars += "p\\par ";
+    }
+    TextSink paragraphs;
+    r = parse(pars + "}", paragraphs, RtfLimits{.maxOutput = 1001});
+    EXPECT_TRUE(r.outputLimited);
+    EXPECT_EQ(paragraphs.out.size(), 1001u);
+
+    // Paragraphs and format changes have limits of their own.
+    TextSink runs;
+    r = parse("{\\rtf1 " + QByteArray("\\b x\\b0 y").repeated(5000) + "}", runs,
+              RtfLimits{.maxRuns = 100});
+    EXPECT_TRUE(r.outputLimited);
+    EXPECT_EQ(runs.out, QString("xy").repeated(50).toStdU16String());
+    TextSink manyPars;
+    r = parse(pars + "}", manyPars, RtfLimits{.maxParagraphs = 10});
+    EXPECT_TRUE(r.outputLimited);
+    EXPECT_EQ(manyPars.out, QString("p\n").repeated(10).toStdU16String());
+
+    // The default limit keeps a document of more than two million characters in check.
+    QTextDocument doc;
+    ASSERT_TRUE(loadRtf(doc, "{\\rtf1 " + QByteArray(3 << 20, 'y') + "}"));
+    EXPECT_EQ(doc.characterCount(), static_cast<int>(RtfLimits{}.maxOutput) + 1);
+}
+
+class RtfFileTest : public ::testing::Test {
+  protected:
+    QString write(const QString& name, const QByteArray& bytes) {
+        const QString path = dir_.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+    QTemporaryDir dir_;
+};
+
+TEST_F(RtfFileTest, LoadsAFileAndRefusesWhatCannotBeRead) {
+    QTextDocument doc;
+    ASSERT_TRUE(loadRtfFile(doc, write("guide.rtf", R"({\rtf1 {\b Heading}\par Body})")));
+    EXPECT_EQ(blocksOf(doc), QString("Heading\nBody"));
+
+    EXPECT_FALSE(loadRtfFile(doc, dir_.filePath("missing.rtf")));
+    EXPECT_FALSE(loadRtfFile(doc, dir_.path()));
+    EXPECT_FALSE(loadRtfFile(doc, write("notes.txt", "just text")));
+    EXPECT_FALSE(loadRtfFile(doc, write("empty.rtf", "")));
+    EXPECT_EQ(blocksOf(doc), QString("Heading\nBody"));
+}
+
+TEST_F(RtfFileTest, GiganticFileIsReadOnlyInPart) {
+    // A sparse file of 1 GiB: the header and text, then zero bytes to the end.
+    const QString path = write("huge.rtf", "{\\rtf1 Hello");
+    QFile f(path);
+    ASSERT_TRUE(f.resize(qint64{1} << 30));
+    QTextDocument doc;
+    ASSERT_TRUE(loadRtfFile(doc, path));
+    EXPECT_EQ(blocksOf(doc), QString("Hello"));
+}
+
+// The two guides shipped with the program.
+class GuideTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(GuideTest, LoadsCleanlyWithItsHeadings) {
+    const QString name = QString::fromUtf8(GetParam());
+    QFile f(QStringLiteral(K9_DOCS_DIR "/") + name);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
+    const QByteArray bytes = f.readAll();
+
+    TextSink sink;
+    const RtfParseResult r = parse(bytes, sink);
+    EXPECT_TRUE(r.header);
+    EXPECT_TRUE(r.balanced);
+    EXPECT_FALSE(r.depthLimited);
+    EXPECT_FALSE(r.outputLimited);
+    // Leaked RTF syntax or undecodable bytes would show as text.
+    const QString shown = QString::fromStdU16String(sink.out);
+    EXPECT_FALSE(shown.contains(QRegularExpression(R"([{}\x{FFFD}]|\\[a-z]+-?\d)")))
+        << shown.toStdString();
+
+    QTextDocument doc;
+    ASSERT_TRUE(loadRtfFile(doc, f.fileName()));
+    const QStringList headings =
+        name == "UserGuide.rtf" ? QStringList{"Sentrel K9 Updater - User Guide",
+                                              "What you need",
+                                              "Connecting the K9",
+                                              "Putting the K9 into download mode",
+                                              "Choosing the port and the file",
+                                              "During an update",
+                                              "The 'Upload Y' question",
+                                              "Messages and what they mean",
+                                              "Troubleshooting",
+                                              "The menu"}
+                                : QStringList{"Sentrel K9 Updater", "Connect the K9",
+                                              "Put the K9 into download mode", "Start the update"};
+    for (const QString& heading : headings) {
+        QTextBlock b = doc.begin();
+        while (b.isValid() && b.text() != heading) {
+            b = b.next();
+        }
+        ASSERT_TRUE(b.isValid()) << "no heading " << heading.toStdString();
+        EXPECT_TRUE(b.begin().fragment().charFormat().fontWeight() >= QFont::Bold)
+            << heading.toStdString();
+    }
+    // The button steps read exactly as in the main window's instructions.
+    const QString text = blocksOf(doc);
+    for (const char16_t* step :
+         {u"PRESS and hold down the MODE/MENU button until TONE is displayed.",
+          u"Press MUTE/CANCEL button twice \u2013 DOWNLOAD should be displayed.",
+          u"Press SELECT twice \u2013 CONNECT should be displayed."}) {
+        EXPECT_TRUE(text.contains(q(step))) << q(step).toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Docs, GuideTest,
+                         ::testing::Values("K9DownloadInstructions.rtf", "UserGuide.rtf"));
+
+}  // namespace
+}  // namespace k9
