@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace k9 {
 
@@ -13,6 +14,10 @@ enum class MessageButtons { Ok, YesNo };
 enum class MessageAnswer { Ok, Yes, No };
 
 struct Message {
+    Message(std::string text_, std::string title_ = {}, MessageIcon icon_ = MessageIcon::None,
+            MessageButtons buttons_ = MessageButtons::Ok)
+        : text(std::move(text_)), title(std::move(title_)), icon(icon_), buttons(buttons_) {}
+
     std::string text;
     std::string title;  // empty: the application's own title
     MessageIcon icon = MessageIcon::None;

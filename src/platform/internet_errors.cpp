@@ -1,0 +1,119 @@
+#include "platform/internet_errors.h"
+
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <utility>
+
+namespace k9 {
+namespace {
+
+thread_local std::uint32_t tLastError = inet::kSuccess;
+thread_local InternetResponse tLastResponse;
+
+struct MessageEntry {
+    std::uint32_t code;
+    const char* text;
+};
+
+// Our own wording; the platform's texts end in a line break, and so do these.
+constexpr MessageEntry kMessages[] = {
+    {inet::kTimeout, "The server did not answer in time\r\n"},
+    {inet::kExtendedError, "The server refused the request; its last response tells why\r\n"},
+    {inet::kInternalError, "The internet layer failed internally\r\n"},
+    {inet::kInvalidUrl, "The server address is not valid\r\n"},
+    {inet::kNameNotResolved, "The server name could not be found\r\n"},
+    {inet::kOperationCancelled, "The operation was cancelled because its handle was closed\r\n"},
+    {inet::kIncorrectHandleType, "The handle is of the wrong kind for this operation\r\n"},
+    {inet::kIncorrectHandleState, "The handle is not in a state that allows this operation\r\n"},
+    {inet::kCannotConnect, "No connection to the server could be made\r\n"},
+    {inet::kConnectionAborted, "The connection to the server was broken off\r\n"},
+    {inet::kConnectionReset, "The server reset the connection\r\n"},
+    {inet::kFtpTransferInProgress, "Another transfer is still open on this FTP connection\r\n"},
+    {inet::kFtpDropped, "The FTP session was dropped\r\n"},
+};
+
+}  // namespace
+
+std::string internetErrorMessage(std::uint32_t code) {
+    for (const MessageEntry& entry : kMessages) {
+        if (entry.code == code) {
+            return entry.text;
+        }
+    }
+    return {};
+}
+
+std::uint32_t internetLastError() {
+    return tLastError;
+}
+
+void setInternetLastError(std::uint32_t code) {
+    tLastError = code;
+}
+
+InternetResponse internetLastResponse() {
+    return tLastResponse;
+}
+
+void setInternetLastResponse(InternetResponse response) {
+    tLastResponse = std::move(response);
+}
+
+std::uint32_t internetCodeForCurl(int curlCode, long osErrno, int lastReplyCode) {
+    switch (static_cast<CURLcode>(curlCode)) {
+        case CURLE_OK:
+            return inet::kSuccess;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return inet::kNameNotResolved;
+        case CURLE_COULDNT_CONNECT:
+            return inet::kCannotConnect;
+        case CURLE_OPERATION_TIMEDOUT:
+        case CURLE_FTP_ACCEPT_TIMEOUT:
+            return inet::kTimeout;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return inet::kOperationCancelled;
+        case CURLE_SEND_ERROR:
+        case CURLE_RECV_ERROR:
+            return osErrno == ECONNRESET ? inet::kConnectionReset : inet::kConnectionAborted;
+        case CURLE_URL_MALFORMAT:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return inet::kInvalidUrl;
+        case CURLE_OUT_OF_MEMORY:
+        case CURLE_FAILED_INIT:
+        case CURLE_BAD_FUNCTION_ARGUMENT:
+        case CURLE_NOT_BUILT_IN:
+            return inet::kInternalError;
+        default:
+            break;
+    }
+    // Anything else that ends on a negative reply is the server saying no.
+    if (lastReplyCode >= 400) {
+        return inet::kExtendedError;
+    }
+    return inet::kConnectionAborted;
+}
+
+std::uint32_t internetCodeForErrno(int osErrno, bool writing) {
+    switch (osErrno) {
+        case ENOENT:
+            return inet::kFileNotFound;
+        case ENOTDIR:
+            return inet::kPathNotFound;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+            return inet::kAccessDenied;
+        case EEXIST:
+            return inet::kFileExists;
+        case ENOSPC:
+        case EDQUOT:
+            return inet::kDiskFull;
+        default:
+            return writing ? inet::kWriteFault : inet::kReadFault;
+    }
+}
+
+}  // namespace k9

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace k9 {
+
+// Error codes of the internet layer, in the numbering of the platform library it stands in
+// for, so that the FTP client's error texts read as its callers expect.
+namespace inet {
+inline constexpr std::uint32_t kSuccess = 0;
+inline constexpr std::uint32_t kFileNotFound = 2;
+inline constexpr std::uint32_t kPathNotFound = 3;
+inline constexpr std::uint32_t kAccessDenied = 5;
+inline constexpr std::uint32_t kInvalidHandle = 6;
+inline constexpr std::uint32_t kNoMoreFiles = 18;
+inline constexpr std::uint32_t kWriteFault = 29;
+inline constexpr std::uint32_t kReadFault = 30;
+inline constexpr std::uint32_t kFileExists = 80;
+inline constexpr std::uint32_t kInvalidParameter = 87;
+inline constexpr std::uint32_t kDiskFull = 112;
+inline constexpr std::uint32_t kTimeout = 12002;
+inline constexpr std::uint32_t kExtendedError = 12003;  // see the server's last response
+inline constexpr std::uint32_t kInternalError = 12004;
+inline constexpr std::uint32_t kInvalidUrl = 12005;
+inline constexpr std::uint32_t kNameNotResolved = 12007;
+inline constexpr std::uint32_t kOperationCancelled = 12017;
+inline constexpr std::uint32_t kIncorrectHandleType = 12018;
+inline constexpr std::uint32_t kIncorrectHandleState = 12019;
+inline constexpr std::uint32_t kCannotConnect = 12029;
+inline constexpr std::uint32_t kConnectionAborted = 12030;
+inline constexpr std::uint32_t kConnectionReset = 12031;
+inline constexpr std::uint32_t kFtpTransferInProgress = 12110;
+inline constexpr std::uint32_t kFtpDropped = 12111;
+}  // namespace inet
+
+// The message text for a layer code, ending in CR LF; empty for codes that are not the
+// layer's own (file-system codes, no-more-files), as the platform's table has none for them.
+std::string internetErrorMessage(std::uint32_t code);
+
+// The thread's last error code, as the layer's calls leave it.
+std::uint32_t internetLastError();
+void setInternetLastError(std::uint32_t code);
+
+// The server's last response on this thread: its lines, each ending in CR LF, and its
+// numeric reply code. Empty before the first reply.
+struct InternetResponse {
+    std::uint32_t replyCode = 0;
+    std::string text;
+};
+InternetResponse internetLastResponse();
+void setInternetLastResponse(InternetResponse response);
+
+// Maps a libcurl result to a layer code. lastReplyCode is the server's last complete reply in
+// that transfer (0 if none); a failure right after a negative reply is the server's refusal.
+std::uint32_t internetCodeForCurl(int curlCode, long osErrno, int lastReplyCode);
+
+// Maps an errno from a local file operation to the layer's file-system codes.
+std::uint32_t internetCodeForErrno(int osErrno, bool writing);
+
+}  // namespace k9

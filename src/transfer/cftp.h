@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/internet_layer.h"
+
+namespace k9 {
+
+class EventLoop;
+
+// The FTP client: one session and one connection, single-file transfers in 255-byte chunks
+// with a progress event per chunk, and the text of its last failure. It never talks to the
+// user. A handler that runs while a call yields may close or release the client; the call
+// keeps what it uses alive and returns normally.
+class cFTP final {
+  public:
+    using ProgressListener =
+        std::function<void(std::int32_t lCurrentBytes, std::int32_t lTotalBytes, bool blnDownload)>;
+
+    explicit cFTP(EventLoop& loop, InternetSettings settings = {});
+    ~cFTP();
+    cFTP(const cFTP&) = delete;
+    cFTP& operator=(const cFTP&) = delete;
+
+    std::string GetLastErrorMessage() const;
+    bool OpenConnection(const std::string& sServer, const std::string& sUser,
+                        const std::string& sPassword);
+    void CloseConnection();
+    bool SimpleFTPPutFile(const std::string& sLocal, const std::string& sRemote);
+    bool FTPUploadFile(const std::string& sLocal, const std::string& sRemote);
+    bool FTPDownloadFile(const std::string& sLocal, const std::string& sRemote);
+    bool SimpleFTPGetFile(const std::string& sLocal, const std::string& sRemote);
+    std::int32_t GetFTPFileSize(const std::string& sFile);
+    void SetModeActive();
+    void SetModePassive();
+    // The FileTransferProgress event, delivered synchronously on the same thread.
+    void setFileTransferProgress(ProgressListener listener);
+
+  private:
+    struct Impl;
+    // Shared with the calls in progress, which outlive a release of the client.
+    std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace k9

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "local_ftp_server.h"
+#include "platform/event_loop.h"
+#include "platform/virtual_event_loop.h"
+
+namespace k9::ftptest {
+
+inline constexpr char kUser[] = "K9-100234";
+inline constexpr char kPassword[] = "q7-100234";
+
+// Bytes that look like nothing in particular, with CR LF pairs and NULs among them.
+inline std::string testBytes(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(count, '\0');
+    for (char& c : bytes) {
+        c = static_cast<char>(random() & 0xff);
+    }
+    for (std::size_t i = 40; i < count; i += 97) {
+        bytes[i - 1] = '\r';
+        bytes[i] = '\n';
+    }
+    return bytes;
+}
+
+inline std::string readLocal(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void writeLocal(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A virtual loop that also counts its turns and lets a test act on a given one.
+class HookLoop final : public EventLoop {
+  public:
+    void yield() override {
+        ++yields;
+        inner.yield();
+        if (onYield) {
+            onYield(yields);
+        }
+    }
+    std::int64_t tickMs() const override { return inner.tickMs(); }
+    void waitUntil(std::int64_t deadlineMs) override { inner.waitUntil(deadlineMs); }
+    std::unique_ptr<Timer> makeTimer(std::function<void()> onTick) override {
+        return inner.makeTimer(std::move(onTick));
+    }
+
+    VirtualEventLoop inner;
+    int yields = 0;
+    std::function<void(int)> onYield;
+};
+
+// One local server per test suite, with a fresh scratch folder per test.
+class FtpServerTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        server_ = new LocalFtpServer({FtpAccount{kUser, kPassword, "unit"}});
+    }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override {
+        server().clearFaults();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "k9ftptest-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        work_ = pattern;
+    }
+    void TearDown() override {
+        server().clearFaults();
+        std::error_code ignored;
+        std::filesystem::remove_all(work_, ignored);
+    }
+
+    static LocalFtpServer& server() { return *server_; }
+    std::string local(const std::string& name) const { return work_ + "/" + name; }
+
+  private:
+    static inline LocalFtpServer* server_ = nullptr;
+    std::string work_;
+};
+
+}  // namespace k9::ftptest
