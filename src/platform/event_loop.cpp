@@ -2,11 +2,13 @@
 
 namespace k9 {
 
+// Measured in microseconds: a whole-millisecond tick would stretch the 18 ms pause between
+// data lines by up to a tenth.
 void Delay(EventLoop& loop, std::int32_t nMilliSecs) {
-    const std::int64_t end = loop.tickMs() + nMilliSecs;
+    const std::int64_t end = loop.tickUs() + std::int64_t{nMilliSecs} * 1000;
     loop.yield();
-    while (loop.tickMs() <= end) {
-        loop.waitUntil(end + 1);
+    while (loop.tickUs() <= end) {
+        loop.waitUntilUs(end + 1);
         loop.yield();
     }
 }

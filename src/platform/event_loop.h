@@ -29,6 +29,9 @@ class EventLoop {
     // Waits until something happens or the tick reaches deadlineMs, running what became due.
     // May return early; never spins.
     virtual void waitUntil(std::int64_t deadlineMs) = 0;
+    // The same clock in microseconds, for waits shorter than a few ticks.
+    virtual std::int64_t tickUs() const { return tickMs() * 1000; }
+    virtual void waitUntilUs(std::int64_t deadlineUs) { waitUntil((deadlineUs + 999) / 1000); }
     virtual std::unique_ptr<Timer> makeTimer(std::function<void()> onTick) = 0;
 };
 

@@ -105,9 +105,9 @@ TEST(DelayOnQtLoop, WaitsAtLeastTheTimeAndRunsTimers) {
     auto timer = loop.makeTimer([&] { ++ticks; });
     timer->setInterval(10);
     timer->setEnabled(true);
-    const auto start = loop.tickMs();
+    const auto start = loop.tickUs();
     Delay(loop, 60);
-    EXPECT_GT(loop.tickMs(), start + 60);
+    EXPECT_GT(loop.tickUs(), start + 60000);
     EXPECT_GE(ticks, 1);
     timer->setEnabled(false);
     EXPECT_FALSE(timer->enabled());

@@ -1,0 +1,149 @@
+// A whole update in real time against the simulator program on a pseudo-terminal and a local
+// FTP server: the pace of the data lines against their 18 ms floor, and the CPU the run uses
+// outside the download.
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <cstdio>
+#include <numeric>
+#include <vector>
+
+#include "local_ftp_server.h"
+#include "platform/qt_event_loop.h"
+#include "platform/qt_serial_line.h"
+#include "recording_view.h"
+#include "transfer/cftp.h"
+#include "update/main_controller.h"
+
+namespace {
+
+constexpr int kLines = 2000;
+constexpr double kFloorMs = 18.0;
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Notes when each data line leaves for the unit.
+class TimedSerialLine final : public k9::SerialLine {
+  public:
+    TimedSerialLine(k9::SerialLine& inner, k9::EventLoop& loop) : inner_(inner), loop_(loop) {}
+    void setCommPort(std::int16_t p) override { inner_.setCommPort(p); }
+    std::int16_t commPort() const override { return inner_.commPort(); }
+    void setSettings(const std::string& s) override { inner_.setSettings(s); }
+    std::string settings() const override { return inner_.settings(); }
+    void setInputLen(std::int16_t n) override { inner_.setInputLen(n); }
+    void setPortOpen(bool open) override { inner_.setPortOpen(open); }
+    bool portOpen() const override { return inner_.portOpen(); }
+    std::string input() override { return inner_.input(); }
+    void output(std::string_view bytes) override {
+        if (bytes.size() > 10 && bytes.front() != '\r') {
+            dataLineUs.push_back(loop_.tickUs());
+        }
+        inner_.output(bytes);
+    }
+    std::vector<std::int64_t> dataLineUs;
+
+  private:
+    k9::SerialLine& inner_;
+    k9::EventLoop& loop_;
+};
+
+struct Mark {
+    double cpu = 0;
+    std::int64_t wallUs = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const std::string serial = "K9BENCH";
+    std::string file;
+    for (int i = 0; i < kLines; ++i) {
+        file += "51." + std::to_string(100000 + i) + ",-0.123456,CAM,30,BENCH LINE\r\n";
+    }
+    k9::LocalFtpServer server({{serial, "HCNEB9K", serial}});
+    server.putFile(serial, "LocationsLite.txt", file);
+
+    QTemporaryDir dir;
+    const QString link = dir.filePath("ttyK9");
+    // The simulator's step log goes to a file: reading it here would cost this process time
+    // that the updater does not spend in real use.
+    const QString simLog = dir.filePath("k9sim.log");
+    QProcess sim;
+    sim.setStandardOutputFile(simLog);
+    sim.start(K9SIM_PATH,
+              {"--serial", QString::fromStdString(serial), "--link", link, "--answer", "no",
+               "--start-ms", "300", "--reply-ms", "100", "--save-ms", "200", "--timeout", "300"});
+    if (!sim.waitForStarted(10000)) {
+        std::fprintf(stderr, "cannot start k9sim\n");
+        return 1;
+    }
+    for (int i = 0; i < 500 && !QFileInfo::exists(link); ++i) {
+        QThread::msleep(10);
+    }
+
+    k9::QtEventLoop loop;
+    k9::QtSerialLine port({{1, link.toStdString()}});
+    TimedSerialLine line(port, loop);
+    k9::test::RecordingView view;
+    view.addPort(" 1");
+    view.selectPort(0);
+    k9::AppConfig config;
+    config.ftpHost = server.hostPort();
+    k9::MainController controller(loop, view, line, config,
+                                  [&loop] { return std::make_shared<k9::cFTP>(loop); });
+    controller.vars().sTempFolder = dir.path().toStdString() + "/";
+    controller.state().sTempFile = "temp.qk";
+
+    Mark start{cpuSeconds(), loop.tickUs()};
+    Mark downloadStart;
+    Mark downloadEnd;
+    view.onStatus = [&](const std::string& text) {
+        if (text.rfind("Connected to Server.", 0) == 0) {
+            downloadStart = {cpuSeconds(), loop.tickUs()};
+        } else if (text == "Sending Data to K9" && downloadEnd.wallUs == 0) {
+            downloadEnd = {cpuSeconds(), loop.tickUs()};
+        }
+    };
+    controller.cmdGo_Click();
+    const Mark end{cpuSeconds(), loop.tickUs()};
+    sim.terminate();
+    sim.waitForFinished(5000);
+
+    const auto& t = line.dataLineUs;
+    if (t.size() != static_cast<std::size_t>(kLines) ||
+        view.status.rfind("Sentrel K9 updated.", 0)) {
+        std::fprintf(stderr, "run did not complete: %zu lines, status \"%s\"\n", t.size(),
+                     view.status.c_str());
+        return 1;
+    }
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < t.size(); ++i) {
+        gaps.push_back(static_cast<double>(t[i] - t[i - 1]) / 1000.0);
+    }
+    const double mean = std::accumulate(gaps.begin(), gaps.end(), 0.0) / gaps.size();
+    std::sort(gaps.begin(), gaps.end());
+    const double cpu = (end.cpu - start.cpu) - (downloadEnd.cpu - downloadStart.cpu);
+    const double wall = static_cast<double>((end.wallUs - start.wallUs) -
+                                            (downloadEnd.wallUs - downloadStart.wallUs)) /
+                        1e6;
+
+    std::printf("sending_pace_mean: %.3f ms per line (target <= %.2f, floor %.0f)\n", mean,
+                kFloorMs * 1.03, kFloorMs);
+    std::printf("sending_pace_over_floor: %.2f %% (target < 3)\n", 100.0 * (mean / kFloorMs - 1));
+    std::printf("sending_pace_min_gap: %.3f ms (target >= %.0f)\n", gaps.front(), kFloorMs);
+    std::printf("sending_pace_p99_gap: %.3f ms\n", gaps[gaps.size() * 99 / 100]);
+    std::printf("run_cpu_excluding_download: %.2f %% of one core over %.1f s (target < 2)\n",
+                100.0 * cpu / wall, wall);
+    return 0;
+}

@@ -1,0 +1,108 @@
+#include "transfer/server_operations.h"
+
+#include <cmath>
+
+#include "ports/busy_indicators.h"
+#include "transfer/cftp.h"
+#include "update/main_controller.h"
+#include "update/texts.h"
+
+namespace k9 {
+
+bool ServerOperations::stoppedDuring() const { return c_.state.blnStopped || !c_.state.mFTP; }
+
+bool ServerOperations::ConnectToServer() {
+    BusyPointerScope busy(busy_);
+    const std::shared_ptr<cFTP> ftp = c_.state.mFTP;
+    if (!ftp) {
+        return false;
+    }
+    if (ftp->OpenConnection(c_.ftpHost, c_.state.sSerialNumber, c_.state.sFtpPassword)) {
+        return true;
+    }
+    if (stoppedDuring()) {
+        return false;
+    }
+    const std::string detail = ftp->GetLastErrorMessage();
+    c_.view.showMessage(Message{std::string("An error has occurred whilst trying to connect to ") +
+                                    "the server. " + kCrLf + "You may have a firewall enabled on " +
+                                    "your computer or on your network. Please check " +
+                                    "your firewall settings or contact your network " +
+                                    "administrator. " + kCrLf +
+                                    "Windows XP comes with a built-in " +
+                                    "firewall as standard. The software downloads the " +
+                                    "database using File Transfer Protocol (FTP). " +
+                                    "You need to configure your firewall or network " +
+                                    "to allow the software to download the database. ",
+                                "Quillmark", MessageIcon::Exclamation});
+    c_.view.showMessage(Message{"ftp open function: " + detail});
+    return false;
+}
+
+bool ServerOperations::DownloadUpdateFile() {
+    BusyPointerScope busy(busy_);
+    const std::shared_ptr<cFTP> ftp = c_.state.mFTP;
+    if (!ftp) {
+        return false;
+    }
+    if (ftp->FTPDownloadFile(c_.vars.sTempFolder + c_.state.sTempFile, c_.state.sRemoteFile)) {
+        return true;
+    }
+    if (stoppedDuring()) {
+        return false;
+    }
+    c_.view.showMessage(
+        Message{"An Error has occured while trying to download data from the Quillmark Server.",
+                "Quillmark", MessageIcon::Critical});
+    c_.view.showMessage(Message{"ftp download  " + ftp->GetLastErrorMessage()});
+    return false;
+}
+
+bool ServerOperations::UploadLocationsFile() {
+    BusyPointerScope busy(busy_);
+    const std::shared_ptr<cFTP> ftp = c_.state.mFTP;
+    if (!ftp) {
+        return false;
+    }
+    if (ftp->FTPUploadFile(c_.vars.sTempFolder + c_.state.sLocationsFile,
+                           c_.state.sLocationsFile)) {
+        return true;
+    }
+    if (stoppedDuring()) {
+        return false;
+    }
+    c_.view.showMessage(Message{
+        std::string("An Error has occured while trying to upload data to the Quillmark Server. ") +
+            "Your Device has been updated but any locations that you have stored have not been "
+            "sent to the " +
+            "Quillmark Server this time.",
+        "Quillmark", MessageIcon::Exclamation});
+    return false;
+}
+
+void ServerOperations::DisconnectFromServer() {
+    if (const std::shared_ptr<cFTP> ftp = c_.state.mFTP) {
+        ftp->CloseConnection();
+    }
+}
+
+void ServerOperations::mFTP_FileTransferProgress(std::int32_t lCurrentBytes,
+                                                 std::int32_t lTotalBytes, bool blnDownload) {
+    // An empty upload reports a total of 0: show it as complete rather than divide by it.
+    const float ratio =
+        lTotalBytes == 0 ? 1.0f : static_cast<float>(lCurrentBytes) / static_cast<float>(lTotalBytes);
+    const float hundredths = ratio * 100.0f;
+    // Halves go to the even neighbour.
+    const auto percent = static_cast<long>(std::nearbyint(hundredths));
+    if (blnDownload) {
+        c_.view.setProgress(static_cast<int>(std::floor(ratio * 15.0f)) + 10);
+        c_.view.setStatusText("Downloading Data... " + std::to_string(percent) + " % " + kCrLf +
+                              "Sending Data to " + c_.vars.sDeviceModel);
+    } else {
+        c_.view.setProgress(static_cast<int>(std::floor(ratio * 5.0f)) + 95);
+        c_.view.setStatusText("Sending New Locations to Server..." + std::to_string(percent) +
+                              " % ");
+    }
+}
+
+}  // namespace k9

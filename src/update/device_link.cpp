@@ -1,0 +1,173 @@
+#include "update/device_link.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/runtime_error.h"
+#include "ports/port_control.h"
+#include "update/main_controller.h"
+#include "update/texts.h"
+
+namespace k9 {
+
+std::string cutSerialNumber(const std::string& buffer) {
+    const auto p = buffer.find("FTPUN");
+    if (p == std::string::npos) {
+        return {};
+    }
+    std::string serial = buffer.substr(p + 5, 7);
+    // A short serial number is followed by its line end, which is not part of it.
+    serial = serial.substr(0, serial.find_first_of("\r\n"));
+    for (char& ch : serial) {
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    }
+    return serial;
+}
+
+bool isValidSerialNumber(const std::string& serial) {
+    return !serial.empty() && serial.size() <= 7 &&
+           std::all_of(serial.begin(), serial.end(), [](char ch) {
+               return std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '_';
+           });
+}
+
+void DeviceLink::send(std::string_view bytes) {
+    if (c_.MSComm1.portOpen()) {
+        c_.MSComm1.output(bytes);
+    }
+}
+
+void DeviceLink::pollPort() {
+    if (c_.MSComm1.portOpen()) {
+        c_.state.sRxBuffer += c_.MSComm1.input();
+    }
+    c_.view.setCaption(Caption::Stage, std::to_string(c_.state.iStage) + "  ");
+}
+
+bool DeviceLink::received(std::string_view keyword, bool needsCr) const {
+    const std::string& buffer = c_.state.sRxBuffer;
+    return buffer.find(keyword) != std::string::npos &&
+           (!needsCr || buffer.find('\r') != std::string::npos);
+}
+
+void DeviceLink::restartCheckTimer() {
+    c_.timers.tmrCheck->setEnabled(false);
+    c_.state.iRetryCount = 0;
+    c_.view.setCaption(Caption::RetryCount, "0");
+}
+
+void DeviceLink::rearmCheckTimer() { c_.timers.tmrCheck->setEnabled(true); }
+
+void DeviceLink::completeStage(int next) {
+    c_.state.iStage = static_cast<std::int16_t>(next);
+    c_.state.sRxBuffer.clear();
+}
+
+StepOutcome DeviceLink::stageStep() {
+    switch (c_.state.iStage) {
+        case 1:
+            return waitForSerialNumber();
+        case 2:
+            return waitForPassword();
+        case 3:
+            return waitForFilePath();
+        case 4:
+            return waitForGet();
+        default:
+            return StepOutcome::Continue;
+    }
+}
+
+StepOutcome DeviceLink::waitForSerialNumber() {
+    if (!c_.timers.tmrCheck->enabled()) {
+        // The first wait is shorter: 7 ticks instead of 10.
+        c_.state.iRetryCount = 3;
+        c_.timers.tmrCheck->setEnabled(true);
+    }
+    if (!received("#FTPUN", true)) {
+        return StepOutcome::Continue;
+    }
+    c_.view.setStatusFontSize(14);
+    restartCheckTimer();
+    const std::string serial = cutSerialNumber(c_.state.sRxBuffer);
+    if (!isValidSerialNumber(serial)) {
+        // The serial number becomes the FTP login and a file name: never pass on junk.
+        PortControl(c_).ReportUpdateFailed();
+        c_.view.setStatusText(c_.vars.vDeviceName +
+                              " updating unsuccessful: the unit sent an invalid serial number.");
+        return StepOutcome::Stopped;
+    }
+    c_.state.sSerialNumber = serial;
+    c_.view.setStatusText(c_.vars.sDeviceModel + " Serial Number: " + serial);
+    c_.loop.yield();
+    if (c_.state.blnStopped) {
+        return StepOutcome::Stopped;
+    }
+    send(line::kAcknowledgement);
+    c_.state.sFtpPassword.assign(serial.rbegin(), serial.rend());
+    completeStage(2);
+    rearmCheckTimer();
+    return StepOutcome::Continue;
+}
+
+StepOutcome DeviceLink::waitForPassword() {
+    if (received("#FTPPW", false)) {
+        restartCheckTimer();
+        send(line::kAcknowledgement);
+        c_.state.iStage = 3;
+        c_.view.setProgress(5);
+        c_.state.sRxBuffer.clear();
+        rearmCheckTimer();
+    }
+    return StepOutcome::Continue;
+}
+
+StepOutcome DeviceLink::waitForFilePath() {
+    if (received("#FTPFILEP", true)) {
+        restartCheckTimer();
+        send(line::kAcknowledgement);
+        completeStage(4);
+        rearmCheckTimer();
+    }
+    return StepOutcome::Continue;
+}
+
+StepOutcome DeviceLink::waitForGet() {
+    c_.view.setProgress(10);
+    if (received("#FTPGET", true)) {
+        // The check timer stays off from here: the link no longer times out.
+        restartCheckTimer();
+        c_.loop.yield();
+        if (c_.state.blnStopped) {
+            return StepOutcome::Stopped;
+        }
+        send(line::kGetReply);
+        completeStage(5);
+    }
+    return StepOutcome::Continue;
+}
+
+void DeviceLink::tmrCheck_Timer() {
+    ++c_.state.iRetryCount;
+    if (c_.state.iStage >= 2 && c_.state.iStage <= 6) {
+        try {
+            send(line::kAcknowledgement);
+        } catch (const RuntimeError&) {
+            // A keep-alive that cannot be written: the run's next read reports the port.
+        }
+    }
+    c_.view.setCaption(Caption::RetryCount, std::to_string(c_.state.iRetryCount));
+}
+
+bool DeviceLink::noAnswer() const { return c_.state.iRetryCount >= 10; }
+
+void DeviceLink::reportNoAnswer() {
+    std::string text =
+        std::string("Unable to communicate with device. ") + "Please check connections and try again.";
+    if (c_.state.iStage == 1) {
+        text += " You may have the wrong Com Port selected.";
+    }
+    c_.view.setStatusText(text);
+}
+
+}  // namespace k9

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace k9 {
+
+struct MainContext;
+
+// Bytes the updater sends to the unit.
+namespace line {
+inline constexpr std::string_view kAcknowledgement = "\r\n0\r\n";
+inline constexpr std::string_view kGetReply = "\r\n150\r\n";
+inline constexpr std::string_view kEndOfData = "\x03\r\n";
+inline constexpr std::string_view kDoneCode = "\r\n368\r\n";
+}  // namespace line
+
+// What a stage step asks of the wait loop.
+enum class StepOutcome {
+    Continue,  // go on with the pass
+    EndOfRun,  // leave the loop for the end of the run
+    Stopped,   // the run was stopped or has reported its failure: end at once
+    Restart,   // the user asked to start the whole run again
+};
+
+// The serial conversation with the unit: reading the port, the handshake of stages 1 to 4,
+// the keep-alive and the no-answer timeout.
+class DeviceLink final {
+public:
+    explicit DeviceLink(MainContext& context) : c_(context) {}
+
+    // Appends what the port received to the receive buffer and shows the stage.
+    void pollPort();
+    // Stages 1 to 4; other stages are not the link's.
+    StepOutcome stageStep();
+    void tmrCheck_Timer();
+
+    bool noAnswer() const;
+    void reportNoAnswer();
+
+    // Each is one write, made only while the port is open.
+    void send(std::string_view bytes);
+
+private:
+    StepOutcome waitForSerialNumber();
+    StepOutcome waitForPassword();
+    StepOutcome waitForFilePath();
+    StepOutcome waitForGet();
+    bool received(std::string_view keyword, bool needsCr) const;
+    void completeStage(int next);
+    void restartCheckTimer();
+    void rearmCheckTimer();
+
+    MainContext& c_;
+};
+
+// Cuts the serial number out of the receive buffer: up to 7 characters after the first
+// "FTPUN", ending early at a line end, upper-cased. Empty when there is none.
+std::string cutSerialNumber(const std::string& buffer);
+// A serial number is 1 to 7 letters, digits, '-' or '_'.
+bool isValidSerialNumber(const std::string& serial);
+
+}  // namespace k9

@@ -1,0 +1,111 @@
+#include "update/location_upload.h"
+
+#include "platform/runtime_error.h"
+#include "transfer/server_operations.h"
+#include "update/main_controller.h"
+#include "update/texts.h"
+
+namespace k9 {
+namespace {
+
+// Received text of this length or less holds no locations.
+constexpr std::size_t kMinimumLocations = 12;
+
+}  // namespace
+
+bool extractLocations(const std::string& buffer, std::string& locations) {
+    for (auto p = buffer.find('\x03'); p != std::string::npos; p = buffer.find('\x03', p + 1)) {
+        if (p + 1 < buffer.size() && (buffer[p + 1] == '\r' || buffer[p + 1] == '\n')) {
+            locations = buffer.substr(0, p);
+            return true;
+        }
+    }
+    return false;
+}
+
+void LocationUpload::tmrUserUpload_Timer() {
+    ++c_.state.iUploadTicks;
+    const bool lite = c_.view.selectedFile() == 0;
+    const int limit = lite ? 8 : 16;
+    const int step = lite ? 3 : 2;
+    if (c_.view.progress() < 95) {
+        c_.view.setProgress(c_.view.progress() + step);
+    }
+    if (c_.state.iUploadTicks == limit) {
+        c_.state.iStage = 9;
+        c_.timers.tmrUserUpload->setEnabled(false);
+    }
+}
+
+StepOutcome LocationUpload::waitForAnswer() {
+    const std::string& buffer = c_.state.sRxBuffer;
+    const bool answered = (buffer.find("#FTPPUT") != std::string::npos &&
+                           buffer.find('\r') != std::string::npos) ||
+                          buffer.find("#END") != std::string::npos;
+    if (!answered) {
+        return StepOutcome::Continue;
+    }
+    c_.view.setProgress(95);
+    Delay(c_.loop, 5000);
+    if (c_.state.blnStopped) {
+        return StepOutcome::Stopped;
+    }
+    c_.timers.tmrUserUpload->setEnabled(false);
+    if (c_.state.sRxBuffer.find("T#END") == std::string::npos) {
+        link_.send(line::kAcknowledgement);
+        c_.state.iStage = 8;
+    } else {
+        c_.state.iStage = 9;
+    }
+    c_.state.sRxBuffer.clear();
+    return StepOutcome::Continue;
+}
+
+StepOutcome LocationUpload::receiveLocations() {
+    c_.view.setStatusFontSize(12);
+    c_.view.setStatusBold(true);
+    c_.view.setStatusText("Receiving New Locations from " + c_.vars.vDeviceName + "...");
+    std::string locations;
+    if (!extractLocations(c_.state.sRxBuffer, locations)) {
+        return StepOutcome::Continue;
+    }
+    c_.state.sNewLocations = std::move(locations);
+    c_.state.sRxBuffer.clear();
+    if (c_.state.sNewLocations.size() > kMinimumLocations) {
+        saveAndUpload();
+        if (c_.state.blnStopped) {
+            return StepOutcome::Stopped;
+        }
+    }
+    c_.view.setProgress(100);
+    c_.state.iStage = 9;
+    return StepOutcome::Continue;
+}
+
+void LocationUpload::saveAndUpload() {
+    UpdateState& s = c_.state;
+    s.sLocationsFile = s.sSerialNumber + ".txt";
+    const std::string path = c_.vars.sTempFolder + s.sLocationsFile;
+    s.iLocationsFileNo = c_.files.freeFile();
+    c_.files.openForOutput(s.iLocationsFileNo, path);
+    c_.files.write(s.iLocationsFileNo, s.sNewLocations + kCrLf);
+    c_.files.close(s.iLocationsFileNo);
+    s.iLocationsFileNo = 0;
+
+    bool uploaded = false;
+    if (server_.ConnectToServer()) {
+        c_.loop.yield();
+        uploaded = !s.blnStopped && server_.UploadLocationsFile();
+    }
+    if (s.blnStopped) {
+        return;  // stopped by the user: the file stays for the next attempt
+    }
+    link_.send(line::kDoneCode);
+    s.sRxBuffer.clear();
+    // The driver's locations are kept until they have reached the server.
+    if (uploaded) {
+        deleteFile(path);
+    }
+}
+
+}  // namespace k9

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include "update/device_link.h"
+
+namespace k9 {
+
+struct MainContext;
+class ServerOperations;
+
+// After the file is sent: the bounded wait for the answer to the locations offer, the
+// reception of the driver's stored locations, and their upload.
+class LocationUpload final {
+public:
+    LocationUpload(MainContext& context, DeviceLink& link, ServerOperations& server)
+        : c_(context), link_(link), server_(server) {}
+
+    void tmrUserUpload_Timer();
+    StepOutcome waitForAnswer();       // stage 7
+    StepOutcome receiveLocations();    // stage 8
+
+private:
+    void saveAndUpload();
+
+    MainContext& c_;
+    DeviceLink& link_;
+    ServerOperations& server_;
+};
+
+// The driver's locations in a receive buffer: the text before the ETX that is followed by CR
+// or LF. False while that end has not arrived.
+bool extractLocations(const std::string& buffer, std::string& locations);
+
+}  // namespace k9

@@ -1,0 +1,342 @@
+#include "update/update_sequence.h"
+
+#include <ctime>
+
+#include "platform/runtime_error.h"
+#include "ports/busy_indicators.h"
+#include "ports/port_control.h"
+#include "transfer/server_operations.h"
+#include "update/location_upload.h"
+#include "update/main_controller.h"
+#include "update/texts.h"
+
+namespace k9 {
+namespace {
+
+constexpr int kDownloadAttempts = 3;
+constexpr std::int32_t kPassMs = 2000;
+constexpr std::int32_t kLinePauseMs = 18;
+constexpr std::int32_t kInternalError = 51;
+
+const char* remoteFileFor(int index) {
+    switch (index) {
+        case 0:
+            return "LocationsLite.txt";
+        case 1:
+            return "LocationsFull.txt";
+        case 2:
+            return "TestLocations.txt";
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+RuntimeError asRuntimeError(const std::exception& e) {
+    if (const auto* runtime = dynamic_cast<const RuntimeError*>(&e)) {
+        return *runtime;
+    }
+    return RuntimeError(kInternalError, "K9Updater", e.what());
+}
+
+std::string dateTimeStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%m-%d-%Y%H:%M:%S", &local);
+    return text;
+}
+
+void UpdateSequence::cmdGo_Click() {
+    while (runOnce() == StepOutcome::Restart) {
+    }
+}
+
+StepOutcome UpdateSequence::runOnce() {
+    if (!port_.closePortLeftOpen() || !port_.OpenComPort()) {
+        return StepOutcome::Stopped;
+    }
+    try {
+        startRun();
+        const StepOutcome outcome = waitLoop();
+        if (outcome != StepOutcome::EndOfRun) {
+            return outcome;
+        }
+        endOfRun();
+    } catch (const std::exception& e) {
+        reportGeneralError(asRuntimeError(e));
+    }
+    return StepOutcome::Stopped;
+}
+
+void UpdateSequence::startRun() {
+    MainView& view = c_.view;
+    view.setProgress(0);
+    c_.state.sRxBuffer.clear();
+    c_.state.iRetryCount = 0;
+    view.setEnabled(Control::Close, true);
+    view.setEnabled(Control::Go, false);
+    c_.state.blnStopped = false;
+    if (const char* remote = remoteFileFor(view.selectedFile())) {
+        c_.state.sRemoteFile = remote;
+    }
+    view.setEnabled(Control::FileList, false);
+    c_.timers.tmrCheck->setInterval(5000);
+    view.setEnabled(Control::PortList, false);
+    view.setStatusFontSize(12);
+    view.setStatusBold(true);
+    view.setStatusAlignment(Alignment::Center);
+    view.setStatusText("Please Wait....Connecting to " + c_.vars.sDeviceModel);
+    c_.state.iStage = 1;
+    c_.timers.tmrDots->setEnabled(true);
+    c_.state.mFTP = c_.makeFtpClient();
+    c_.state.sRxBuffer.clear();
+}
+
+StepOutcome UpdateSequence::waitLoop() {
+    for (;;) {
+        c_.loop.yield();
+        if (c_.state.blnStopped) {
+            return StepOutcome::Stopped;
+        }
+        link_.pollPort();
+        const StepOutcome outcome = stageStep();
+        if (outcome != StepOutcome::Continue) {
+            return outcome;
+        }
+        if (link_.noAnswer()) {
+            link_.reportNoAnswer();
+            return StepOutcome::EndOfRun;
+        }
+        Delay(c_.loop, kPassMs);
+        if (c_.state.iStage == 9) {
+            return StepOutcome::EndOfRun;
+        }
+    }
+}
+
+StepOutcome UpdateSequence::stageStep() {
+    switch (c_.state.iStage) {
+        case 5:
+            return downloadFile();
+        case 6:
+            return sendFile();
+        case 7:
+            return upload_.waitForAnswer();
+        case 8:
+            return upload_.receiveLocations();
+        default:
+            return link_.stageStep();
+    }
+}
+
+StepOutcome UpdateSequence::downloadFile() {
+    for (;;) {
+        c_.state.iRetryCount = 0;
+        c_.view.setCaption(Caption::RetryCount, "0");
+        bool downloaded = false;
+        try {
+            c_.view.setStatusText("Connected to Server. " + kCrLf + "Beginning Download...");
+            if (server_.ConnectToServer()) {
+                c_.view.setProgress(15);
+                for (int attempt = 0; !downloaded && attempt < kDownloadAttempts; ++attempt) {
+                    c_.loop.yield();
+                    if (c_.state.blnStopped) {
+                        return StepOutcome::Stopped;
+                    }
+                    downloaded = server_.DownloadUpdateFile();
+                }
+            }
+        } catch (const std::exception&) {
+            const MessageAnswer answer = c_.view.showMessage(
+                Message{std::string("Attempted download of update failed, ") +
+                            "you may have a problem with your firewall or network, " +
+                            "try again?",
+                        c_.vars.sDeviceModel + " updating unsuccessful", MessageIcon::Question,
+                        MessageButtons::YesNo});
+            if (answer == MessageAnswer::Yes && !c_.state.blnStopped) {
+                continue;
+            }
+            if (!c_.state.blnStopped) {
+                port_.ReportUpdateFailed();
+            }
+            return StepOutcome::Stopped;
+        }
+        if (c_.state.blnStopped) {
+            return StepOutcome::Stopped;
+        }
+        if (!downloaded) {
+            port_.ReportUpdateFailed();
+            return StepOutcome::EndOfRun;
+        }
+        c_.state.iStage = 6;
+        c_.view.setProgress(25);
+        server_.DisconnectFromServer();
+        return StepOutcome::Continue;
+    }
+}
+
+StepOutcome UpdateSequence::askRestart(const std::string& text) {
+    const MessageAnswer answer =
+        c_.view.showMessage(Message{text, c_.vars.sDeviceModel + " updating unsuccessful",
+                                    MessageIcon::Question, MessageButtons::YesNo});
+    if (answer == MessageAnswer::Yes) {
+        port_.ClosePortAndReset();
+        return StepOutcome::Restart;
+    }
+    port_.ReportUpdateFailed();
+    return StepOutcome::Stopped;
+}
+
+StepOutcome UpdateSequence::sendFile() {
+    std::int32_t lineCount = 0;
+    try {
+        if (const StepOutcome counted = countLines(lineCount); counted != StepOutcome::Continue) {
+            return counted;
+        }
+    } catch (const std::exception& e) {
+        return askRestart("An Error occured while processing downloaded " + std::string("file (") +
+                          asRuntimeError(e).description() + ")." + kCrLf +
+                          "Restart updating of " + c_.vars.sDeviceModel + "?");
+    }
+    try {
+        if (const StepOutcome sent = sendLines(lineCount); sent != StepOutcome::Continue) {
+            return sent;
+        }
+    } catch (const std::exception& e) {
+        return askRestart(std::string("An Error occured while sending ") + "file to " +
+                          c_.vars.sDeviceModel + " (" + asRuntimeError(e).description() + "). " +
+                          kCrLf + "Check connections and retry. " +
+                          "Restart updating of Sentrel ?  ");
+    }
+    try {
+        finishSending();
+    } catch (const std::exception& e) {
+        return askRestart("An Error occured after sending file to " + c_.vars.sDeviceModel +
+                          " (" + asRuntimeError(e).description() + ")." + kCrLf +
+                          "Restart updating of Sentrel ?");
+    }
+    return c_.state.blnStopped ? StepOutcome::Stopped : StepOutcome::Continue;
+}
+
+StepOutcome UpdateSequence::countLines(std::int32_t& lineCount) {
+    UpdateState& s = c_.state;
+    const std::string path = c_.vars.sTempFolder + s.sTempFile;
+    c_.view.setStatusText("Sending Data to " + c_.vars.sDeviceModel);
+    s.iTempFileNo = c_.files.freeFile();
+    c_.files.openForInput(s.iTempFileNo, path);
+    lineCount = 0;
+    while (!c_.files.eof(s.iTempFileNo)) {
+        c_.files.lineInput(s.iTempFileNo);
+        c_.loop.yield();
+        if (s.blnStopped) {
+            return StepOutcome::Stopped;
+        }
+        ++lineCount;
+    }
+    c_.files.close(s.iTempFileNo);
+    s.iTempFileNo = 0;
+    s.iTempFileNo = c_.files.freeFile();
+    c_.files.openForInput(s.iTempFileNo, path);
+    return StepOutcome::Continue;
+}
+
+StepOutcome UpdateSequence::sendLines(std::int32_t lineCount) {
+    UpdateState& s = c_.state;
+    const std::int32_t linesPerStep = lineCount / 50 + 1;
+    std::int32_t sent = 0;
+    while (!c_.files.eof(s.iTempFileNo)) {
+        c_.loop.yield();
+        if (s.blnStopped) {
+            return StepOutcome::Stopped;
+        }
+        Delay(c_.loop, kLinePauseMs);
+        if (s.blnStopped) {
+            return StepOutcome::Stopped;
+        }
+        link_.send(c_.files.lineInput(s.iTempFileNo) + kCrLf);
+        ++sent;
+        if (sent % linesPerStep == 0) {
+            c_.view.setProgress(c_.view.progress() + 1);
+            const auto percent = static_cast<std::int64_t>(sent) * 100 / lineCount;
+            c_.view.setStatusText("Sending Data to " + c_.vars.sDeviceModel + "... " +
+                                  std::to_string(percent) + "%");
+        }
+    }
+    return StepOutcome::Continue;
+}
+
+void UpdateSequence::finishSending() {
+    UpdateState& s = c_.state;
+    MainView& view = c_.view;
+    const ProgramVars& v = c_.vars;
+    const std::string path = v.sTempFolder + s.sTempFile;
+    view.setProgress(75);
+    c_.files.close(s.iTempFileNo);
+    s.iTempFileNo = 0;
+    view.clearSentText();
+
+    // Wipe the location data before deleting the file. The text is drawn first: drawing
+    // yields, and a stop meanwhile leaves the file as it is.
+    const std::string wipe = dateTimeStamp() + RandomText(c_.loop, c_.random) + kCrLf;
+    if (s.blnStopped) {
+        return;
+    }
+    s.iTempFileNo = c_.files.freeFile();
+    c_.files.openForOutput(s.iTempFileNo, path);
+    c_.files.write(s.iTempFileNo, wipe);
+    c_.files.close(s.iTempFileNo);
+    s.iTempFileNo = 0;
+    setNormalAttributes(path);
+    deleteFile(path);
+
+    view.setStatusFontName("Tahoma");
+    view.setStatusFontSize(10);
+    view.setStatusBold(false);
+    view.setStatusText(std::string("Data sent to ") + v.vDeviceModel +
+                       ". Please wait while the data is saved. " + "When the " + v.vDeviceModel +
+                       " has finished saving " + "the data 'Upload Y' will be displayed " +
+                       "on the unit. Using the MODE/MENU or the " +
+                       "MUTE/CANCEL buttons select 'Y' or 'N' and " +
+                       "then press the SELECT button. " + "Only select 'Y' if you have new data " +
+                       "that you want to send to us.");
+    s.iStage = 7;
+    if (c_.MSComm1.portOpen()) {
+        link_.send(line::kEndOfData);
+        link_.send(line::kDoneCode);
+    }
+    s.iUploadTicks = 0;
+    c_.timers.tmrUserUpload->setEnabled(true);
+}
+
+void UpdateSequence::endOfRun() {
+    c_.view.setStatusFontName("Tahoma");
+    c_.view.setStatusBold(true);
+    if (!c_.MSComm1.portOpen()) {
+        return;
+    }
+    if (c_.state.iStage != 9) {
+        port_.ClosePortAndReset();
+        return;
+    }
+    c_.view.setStatusFontName("Tahoma");
+    c_.view.setStatusText(c_.vars.vDeviceName + " updated. " + kCrLf +
+                          "Close this program and disconnect " + c_.vars.sDeviceModel +
+                          " from your PC.");
+    c_.view.setProgress(100);
+    port_.ClosePortAndReset();
+}
+
+void UpdateSequence::reportGeneralError(const RuntimeError& error) {
+    c_.view.showMessage(Message{
+        "A runtime error has occured : " + kCrLf + "Source: " + error.source() + kCrLf +
+            "Error: " + std::to_string(error.number()) + "  (" + std::to_string(error.osError()) +
+            ")  " + error.description() + kCrLf + "Please take a screenshot and contact " + kCrLf +
+            "Quillmark, tel: 0000 000 0000",
+        "Error"});
+    port_.ReportUpdateFailed();
+}
+
+}  // namespace k9

@@ -1,0 +1,73 @@
+#include "controller_harness.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+#include "transfer/cftp.h"
+
+namespace k9::test {
+namespace {
+
+std::string freshFolder() {
+    static std::atomic<int> counter{0};
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("k9_run_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir.string() + "/";
+}
+
+}  // namespace
+
+ControllerHarness::ControllerHarness(VirtualEventLoop& l, SerialLine& serial, std::string ftpHost,
+                                     FtpClientFactory factory)
+    : loop(l), workDir_(freshFolder()) {
+    AppConfig config;
+    config.ftpHost = std::move(ftpHost);
+    if (!factory) {
+        factory = [this] { return std::make_shared<cFTP>(loop); };
+    }
+    controller_ = std::make_unique<MainController>(loop, view, serial, config, std::move(factory));
+    controller_->vars().sTempFolder = workDir_;
+    controller_->state().sTempFile = "temp.qk";
+    controller_->seedRandom(1);
+    for (const char* entry : {" 1", " 2", " 3"}) {
+        view.addPort(entry);
+    }
+    view.selectPort(0);
+    view.selectFile(0);
+    view.setEnabled(Control::Go, true);
+    view.setEnabled(Control::Close, false);
+    view.setEnabled(Control::PortList, true);
+    view.setEnabled(Control::FileList, true);
+    view.setCaption(Caption::PortState, "Port Closed");
+}
+
+ControllerHarness::~ControllerHarness() {
+    controller_.reset();
+    std::filesystem::remove_all(workDir_);
+}
+
+std::string ControllerHarness::readWorkFile(const std::string& name) const {
+    std::ifstream in(workDir_ + name, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+bool ControllerHarness::workFileExists(const std::string& name) const {
+    return std::filesystem::exists(workDir_ + name);
+}
+
+void ControllerHarness::writeWorkFile(const std::string& name, const std::string& bytes) const {
+    std::ofstream(workDir_ + name, std::ios::binary) << bytes;
+}
+
+void ControllerHarness::closeAt(std::int64_t ms) {
+    loop.scheduleAt(ms, [this] { controller_->cmdClose_Click(); });
+}
+
+}  // namespace k9::test

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "platform/app_config.h"
+#include "platform/virtual_event_loop.h"
+#include "recording_view.h"
+#include "update/main_controller.h"
+
+namespace k9::test {
+
+// The main window's logic on a virtual clock with a recording view, set up as start-up
+// leaves it: ports " 1" to " 3" with the first selected, "Cameras" selected, idle controls,
+// and a fresh working folder.
+class ControllerHarness {
+  public:
+    ControllerHarness(VirtualEventLoop& loop, SerialLine& serial,
+                      std::string ftpHost = "127.0.0.1:1", FtpClientFactory factory = {});
+    ~ControllerHarness();
+
+    MainController& controller() { return *controller_; }
+    UpdateState& state() { return controller_->state(); }
+    const std::string& workDir() const { return workDir_; }
+    std::string readWorkFile(const std::string& name) const;
+    bool workFileExists(const std::string& name) const;
+    void writeWorkFile(const std::string& name, const std::string& bytes) const;
+
+    // Clicks "Close" at the given virtual time.
+    void closeAt(std::int64_t ms);
+
+    VirtualEventLoop& loop;
+    RecordingView view;
+
+  private:
+    std::string workDir_;
+    std::unique_ptr<MainController> controller_;
+};
+
+}  // namespace k9::test

@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include "controller_harness.h"
+#include "scripted_serial_line.h"
+#include "update/device_link.h"
+
+namespace k9 {
+namespace {
+
+using test::ControllerHarness;
+using test::ScriptedSerialLine;
+
+const std::string kAck = "\r\n0\r\n";
+const std::string kGet = "\r\n150\r\n";
+const std::string kNoAnswer =
+    "Unable to communicate with device. Please check connections and try again.";
+
+class DeviceLinkTest : public ::testing::Test {
+  protected:
+    std::size_t acksWrittenBetween(std::int64_t from, std::int64_t to) const {
+        std::size_t n = 0;
+        for (const auto& [t, bytes] : serial.writes) {
+            n += (t >= from && t < to && bytes == kAck);
+        }
+        return n;
+    }
+
+    VirtualEventLoop loop;
+    ScriptedSerialLine serial{loop};
+    ControllerHarness h{loop, serial};
+};
+
+TEST_F(DeviceLinkTest, SilentUnitEndsTheRunAfterSevenTicksWithTheWrongPortHint) {
+    h.controller().cmdGo_Click();
+    EXPECT_TRUE(serial.writes.empty());
+    EXPECT_EQ(h.view.status, kNoAnswer + " You may have the wrong Com Port selected.");
+    EXPECT_GE(loop.tickMs(), 35000);
+    EXPECT_LT(loop.tickMs(), 38000);
+    EXPECT_EQ(h.view.caption(Caption::RetryCount), "10");
+    EXPECT_TRUE(h.view.idle());
+    EXPECT_FALSE(serial.portOpen());
+    EXPECT_TRUE(h.view.bold);
+    EXPECT_TRUE(h.view.messages.empty());
+}
+
+TEST_F(DeviceLinkTest, FullHandshakeAnswersEachKeywordAndBuildsTheLogin) {
+    serial.arriveAfter(1000, "noise #FTPUNab12");  // no CR yet: not accepted
+    serial.arriveAfter(5000, "cd5\r\n");
+    serial.onWrite = [&, step = 0](const std::string& bytes) mutable {
+        switch (step++) {
+            case 0:
+                serial.arriveAfter(500, "#FTPPW");
+                break;
+            case 1:
+                serial.arriveAfter(500, "#FTPFILEP /k9/db");
+                serial.arriveAfter(2500, "\r\n");
+                break;
+            case 2:
+                serial.arriveAfter(500, "#FTPGET LocationsLite.txt\r\n");
+                break;
+            default:
+                if (bytes == kGet) {
+                    h.closeAt(loop.tickMs() + 1);
+                }
+        }
+    };
+    h.view.selectFile(1);
+    h.controller().cmdGo_Click();
+
+    EXPECT_EQ(h.state().sSerialNumber, "AB12CD5");
+    EXPECT_EQ(h.state().sFtpPassword, "5DC21BA");
+    EXPECT_EQ(h.state().sRemoteFile, "LocationsFull.txt");
+    EXPECT_TRUE(h.view.hasStatus("K9 Serial Number: AB12CD5"));
+    // "#FTPFILEP" waited for its CR, which came with a later read.
+    EXPECT_EQ(serial.written(), kAck + kAck + kAck + kGet);
+    EXPECT_GE(serial.writes[2].first - serial.writes[1].first, 4000);
+    EXPECT_EQ(serial.writes.front().first / 2001, 3);  // read on the pass after the CR came
+    EXPECT_NE(std::find(h.view.progressHistory.begin(), h.view.progressHistory.end(), 5),
+              h.view.progressHistory.end());
+    EXPECT_EQ(h.view.progressHistory.back(), 10);
+    EXPECT_EQ(h.view.status, "Sentrel K9 update stopped.");
+    EXPECT_TRUE(h.view.idle());
+}
+
+TEST_F(DeviceLinkTest, SilenceInStageThreeKeepsTheLinkAliveThenGivesUpWithoutTheHint) {
+    serial.arriveAfter(100, "#FTPUNK9A1234\r\n");
+    std::int64_t stage3From = -1;
+    serial.onWrite = [&](const std::string& bytes) {
+        if (bytes == kAck && serial.writes.size() == 1) {
+            serial.arriveAfter(300, "#FTPPW");
+        } else if (bytes == kAck && serial.writes.size() == 2) {
+            stage3From = loop.tickMs();
+        }
+    };
+    h.controller().cmdGo_Click();
+    ASSERT_GE(stage3From, 0);
+    // Ten keep-alives, one per 5 s tick, then the end.
+    EXPECT_EQ(acksWrittenBetween(stage3From + 1, loop.tickMs() + 1), 10u);
+    EXPECT_EQ(h.view.status, kNoAnswer);
+    EXPECT_GE(loop.tickMs() - stage3From, 50000);
+    EXPECT_LT(loop.tickMs() - stage3From, 53000);
+    EXPECT_TRUE(h.view.idle());
+}
+
+TEST_F(DeviceLinkTest, AKeywordInTheSameReadAsThePreviousOneIsLostUntilSentAgain) {
+    serial.arriveAfter(100, "#FTPUNK9A1234\r\n#FTPPW\r\n");
+    serial.arriveAfter(9000, "#FTPPW\r\n");
+    serial.onWrite = [&](const std::string& bytes) {
+        if (bytes == kAck && loop.tickMs() > 9000) {
+            h.closeAt(loop.tickMs() + 1);
+        }
+    };
+    h.controller().cmdGo_Click();
+    // The serial number's acknowledgement, one keep-alive at 5 s, then the password's.
+    ASSERT_EQ(serial.writes.size(), 3u);
+    EXPECT_LT(serial.writes[0].first, 5000);
+    EXPECT_GE(serial.writes[1].first, 5000);
+    EXPECT_GT(serial.writes[2].first, 9000);
+    EXPECT_EQ(h.view.progressHistory.back(), 5);
+}
+
+TEST_F(DeviceLinkTest, ClosingMidWaitReturnsEverythingToIdle) {
+    serial.arriveAfter(1000, "#FTPUNK9A1234\r\n");
+    h.closeAt(41000);
+    h.controller().cmdGo_Click();
+    EXPECT_EQ(serial.written(), kAck + kAck + kAck + kAck + kAck + kAck + kAck + kAck);
+    EXPECT_LT(serial.writes.back().first, 41000);
+    EXPECT_EQ(h.view.status, "Sentrel K9 update stopped.");
+    EXPECT_EQ(h.view.fontSize, 14);
+    EXPECT_TRUE(h.view.idle());
+    EXPECT_FALSE(serial.portOpen());
+    EXPECT_EQ(h.state().iStage, 1);
+    EXPECT_TRUE(h.state().blnStopped);
+    EXPECT_EQ(h.state().mFTP, nullptr);
+    // No timer is left running after the run.
+    const auto writes = serial.writes.size();
+    loop.advance(60000);
+    EXPECT_EQ(serial.writes.size(), writes);
+}
+
+TEST_F(DeviceLinkTest, AnInvalidSerialNumberEndsTheRunBeforeAnythingIsSent) {
+    for (const std::string serialText : {"#FTPUN\r\n", "#FTPUNab/..\\x\r\n", "#FTPUN K9 1\r\n"}) {
+        VirtualEventLoop l;
+        ScriptedSerialLine line{l};
+        ControllerHarness run{l, line};
+        line.arriveAfter(1000, serialText);
+        run.controller().cmdGo_Click();
+        EXPECT_TRUE(line.writes.empty()) << serialText;
+        EXPECT_EQ(run.view.status,
+                  "Sentrel K9 updating unsuccessful: the unit sent an invalid serial number.");
+        EXPECT_TRUE(run.view.idle());
+        EXPECT_LT(l.tickMs(), 5000);
+        EXPECT_TRUE(run.state().sSerialNumber.empty());
+    }
+}
+
+TEST(SerialNumber, IsCutAfterTheFirstFtpunUpToItsLineEnd) {
+    EXPECT_EQ(cutSerialNumber("#FTPUNK9A1234\r\n"), "K9A1234");
+    EXPECT_EQ(cutSerialNumber("xx#FTPUNk9a12345678\r"), "K9A1234");
+    EXPECT_EQ(cutSerialNumber("#FTPUNab1\r\n#FTPPW"), "AB1");
+    EXPECT_EQ(cutSerialNumber("#FTPUNab1\nrest"), "AB1");
+    EXPECT_EQ(cutSerialNumber("FTPUN#FTPUNAB"), "#FTPUNA");
+    EXPECT_EQ(cutSerialNumber("#FTPUN"), "");
+    EXPECT_EQ(cutSerialNumber("nothing"), "");
+    EXPECT_TRUE(isValidSerialNumber("K9-A_12"));
+    EXPECT_FALSE(isValidSerialNumber(""));
+    EXPECT_FALSE(isValidSerialNumber("#FTPUNA"));
+    EXPECT_FALSE(isValidSerialNumber("A B"));
+    EXPECT_FALSE(isValidSerialNumber("..\\x"));
+    EXPECT_FALSE(isValidSerialNumber("12345678"));
+}
+
+TEST_F(DeviceLinkTest, StageConditionsNeedACrExceptForThePassword) {
+    // "#FTPPW" alone passes; "#FTPFILEP" and "#FTPGET" wait for a CR.
+    serial.arriveAfter(100, "#FTPUNK9A1234\r\n");
+    serial.onWrite = [&, step = 0](const std::string& bytes) mutable {
+        if (bytes != kAck && bytes != kGet) {
+            return;
+        }
+        switch (step++) {
+            case 0:
+                serial.arriveAfter(10, "#FTPPW");
+                break;
+            case 1:
+                serial.arriveAfter(10, "#FTPFILEP");
+                serial.arriveAfter(3000, "\r");
+                break;
+            case 2:
+                serial.arriveAfter(10, "#FTPGET");
+                serial.arriveAfter(4000, "\n\r");
+                break;
+            default:
+                h.closeAt(loop.tickMs() + 1);
+        }
+    };
+    h.controller().cmdGo_Click();
+    ASSERT_EQ(serial.written(), kAck + kAck + kAck + kGet);
+    EXPECT_GE(serial.writes[2].first - serial.writes[1].first, 3000);
+    EXPECT_GE(serial.writes[3].first - serial.writes[2].first, 4000);
+}
+
+}  // namespace
+}  // namespace k9

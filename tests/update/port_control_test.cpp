@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "controller_harness.h"
+#include "platform/runtime_error.h"
+#include "ports/port_control.h"
+#include "scripted_serial_line.h"
+
+namespace k9 {
+namespace {
+
+using test::ControllerHarness;
+using test::ScriptedSerialLine;
+
+const std::string kHead = "An error has occured while trying to connect to the \r\n";
+
+class PortControlTest : public ::testing::Test {
+  protected:
+    VirtualEventLoop loop;
+    ScriptedSerialLine serial{loop};
+    ControllerHarness h{loop, serial};
+    PortControl port{h.controller().context()};
+};
+
+TEST_F(PortControlTest, OpensTheSelectedPortWithTheUnitsLineSettings) {
+    h.view.selectPort(2);  // " 3"
+    EXPECT_TRUE(port.OpenComPort());
+    EXPECT_TRUE(serial.portOpen());
+    EXPECT_EQ(serial.commPort(), 3);
+    EXPECT_EQ(serial.settings(), "38400,N,8,1");
+    EXPECT_EQ(serial.inputLen, 0);
+    EXPECT_EQ(h.view.caption(Caption::PortState), "Port Open");
+    EXPECT_TRUE(h.view.messages.empty());
+    // Already open: nothing changes.
+    EXPECT_TRUE(port.OpenComPort());
+    EXPECT_EQ(serial.opens, 1);
+}
+
+TEST_F(PortControlTest, EachKindOfFailureHasItsOwnMessage) {
+    struct Case {
+        std::string entry;
+        std::string text;
+    };
+    serial.held = {2};
+    const std::vector<Case> cases{
+        {"3 - In Use", kHead + "selected COM port, it is already in use, try a different port."},
+        {" 7", kHead + "selected COM port, try a different port number."},
+        {" 2", kHead + "selected COM port, \r\ntry a different port number."},
+        {"99999", kHead + "selected COM port, \r\ntry a different port number."},
+    };
+    for (const auto& c : cases) {
+        h.view.clearPorts();
+        h.view.addPort(c.entry);
+        h.view.selectPort(0);
+        h.view.messages.clear();
+        EXPECT_FALSE(port.OpenComPort()) << c.entry;
+        ASSERT_EQ(h.view.messages.size(), 1u) << c.entry;
+        EXPECT_EQ(h.view.messages[0].text, c.text) << c.entry;
+        EXPECT_EQ(h.view.messages[0].title, "");
+        EXPECT_EQ(h.view.messages[0].icon, MessageIcon::None);
+        EXPECT_FALSE(serial.portOpen());
+        EXPECT_EQ(h.view.caption(Caption::PortState), "Port Closed");
+    }
+}
+
+TEST_F(PortControlTest, NoSelectionFailsWithAMessageInsteadOfOpeningSomething) {
+    h.view.selectPort(-1);
+    EXPECT_FALSE(port.OpenComPort());
+    ASSERT_EQ(h.view.messages.size(), 1u);
+    EXPECT_EQ(h.view.messages[0].text, kHead + "selected COM port, try a different port number.");
+    EXPECT_EQ(serial.opens, 0);
+}
+
+TEST_F(PortControlTest, ARunThatCannotOpenItsPortLeavesTheWindowIdle) {
+    h.view.clearPorts();
+    h.view.addPort("1 - In Use");
+    h.view.selectPort(0);
+    h.controller().cmdGo_Click();
+    EXPECT_EQ(h.view.messages.size(), 1u);
+    EXPECT_TRUE(h.view.idle());
+    EXPECT_TRUE(h.view.statusHistory.empty());
+    EXPECT_EQ(h.state().mFTP, nullptr);
+}
+
+TEST_F(PortControlTest, ClosingWhenIdleOnlyAppliesTheIdleSettingsAgain) {
+    h.view.setEnabled(Control::Go, false);
+    port.ClosePortAndReset();
+    EXPECT_TRUE(h.view.idle());
+    EXPECT_EQ(h.view.fontSize, 14);
+    EXPECT_EQ(h.state().iStage, 1);
+    EXPECT_TRUE(h.state().blnStopped);
+    EXPECT_TRUE(h.view.messages.empty());
+    EXPECT_EQ(h.view.caption(Caption::Dots), "");
+}
+
+TEST_F(PortControlTest, StopAndFailureWriteTheirStatusLines) {
+    port.cmdClose_Click();
+    EXPECT_EQ(h.view.status, "Sentrel K9 update stopped.");
+    h.view.setProgress(40);
+    port.ReportUpdateFailed();
+    EXPECT_EQ(h.view.status, "Sentrel K9 updating unsuccessful");
+    EXPECT_EQ(h.view.progress(), 0);
+    EXPECT_TRUE(h.view.messages.empty());
+}
+
+TEST_F(PortControlTest, APortThatWillNotCloseAtTheStartOfARunIsReported) {
+    ASSERT_TRUE(port.OpenComPort());
+    serial.closeFails = true;
+    h.controller().cmdGo_Click();
+    ASSERT_EQ(h.view.messages.size(), 1u);
+    EXPECT_EQ(h.view.messages[0].title, "Com Port Open Error");
+    EXPECT_EQ(h.view.messages[0].text,
+              "Com Port 1 is already in use. If it is being used by another program, select "
+              "another com port and retry. If it is in use by the Sentrel K9 Updater program "
+              "please exit the program.and try again");
+    EXPECT_EQ(h.view.status, "Sentrel K9 updating unsuccessful");
+    EXPECT_TRUE(h.view.idle());
+}
+
+TEST(PortNumberFromEntry, ReadsNumbersWithBlanksAndRefusesTheRest) {
+    EXPECT_EQ(portNumberFromEntry(" 3"), 3);
+    EXPECT_EQ(portNumberFromEntry(" 12 "), 12);
+    auto number = [](const std::string& entry) {
+        try {
+            portNumberFromEntry(entry);
+        } catch (const RuntimeError& e) {
+            return e.number();
+        }
+        return 0;
+    };
+    EXPECT_EQ(number("3 - In Use"), err::kTypeMismatch);
+    EXPECT_EQ(number(""), err::kTypeMismatch);
+    EXPECT_EQ(number("   "), err::kTypeMismatch);
+    EXPECT_EQ(number("40000"), 6);
+}
+
+}  // namespace
+}  // namespace k9

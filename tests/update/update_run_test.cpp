@@ -1,0 +1,357 @@
+// Whole update runs on the virtual clock: the simulated unit on the serial line, a real local
+// FTP server, and the window's logic behind a recording view.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "controller_harness.h"
+#include "local_ftp_server.h"
+#include "sim_serial_line.h"
+#include "sim_unit.h"
+
+namespace k9 {
+namespace {
+
+using test::ControllerHarness;
+
+const std::string kSerial = "K9A1234";
+const std::string kAck = "\r\n0\r\n";
+const std::string kGet = "\r\n150\r\n";
+const std::string kEnd = "\x03\r\n";
+const std::string kDone = "\r\n368\r\n";
+const std::string kHandshake = kAck + kAck + kAck + kGet;
+const std::string kUpdated =
+    "Sentrel K9 updated. \r\nClose this program and disconnect K9 from your PC.";
+const std::string kFailed = "Sentrel K9 updating unsuccessful";
+const std::string kStopped = "Sentrel K9 update stopped.";
+
+std::string locationLines(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += "51." + std::to_string(10000 + i) + ",-0." + std::to_string(20000 + i * 7) +
+                ",CAM,30,N" + std::to_string(i) + "\r\n";
+    }
+    return text;
+}
+
+// One simulated unit on COM1 and the window's logic, on one virtual clock.
+struct UnitRun {
+    UnitRun(const SimOptions& options, const std::string& ftpHost)
+        : unit(options), line(loop, unit, 1), h(loop, line, ftpHost) {}
+
+    VirtualEventLoop loop;
+    SimUnit unit;
+    SimSerialLine line;
+    ControllerHarness h;
+};
+
+class UpdateRunTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { server_ = new LocalFtpServer({{kSerial, "4321A9K", kSerial}}); }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override {
+        server_->clearFaults();
+        server_->removeFile(kSerial, kSerial + ".txt");
+        server_->putFile(kSerial, "LocationsLite.txt", locationLines(120));
+        server_->putFile(kSerial, "LocationsFull.txt", locationLines(300));
+        options_.saveMs = 3000;
+        options_.locations = "52.00001,-1.00002,40,USER\r\n53.00001,-2.00002,50,USER\r\n";
+    }
+    std::unique_ptr<UnitRun> start(const std::string& host = "") {
+        return std::make_unique<UnitRun>(options_, host.empty() ? server_->hostPort() : host);
+    }
+    static bool sawProgress(const UnitRun& run, int value) {
+        const auto& h = run.h.view.progressHistory;
+        return std::find(h.begin(), h.end(), value) != h.end();
+    }
+
+    static LocalFtpServer* server_;
+    SimOptions options_;
+};
+
+LocalFtpServer* UpdateRunTest::server_ = nullptr;
+
+TEST_F(UpdateRunTest, SuccessWithStoredLocationsReachesBothEnds) {
+    auto run = start();
+    run->h.controller().cmdGo_Click();
+    auto& view = run->h.view;
+
+    EXPECT_EQ(view.status, kUpdated);
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(view.progress(), 100);
+    EXPECT_TRUE(view.idle());
+    EXPECT_TRUE(run->unit.completed());
+    EXPECT_EQ(run->unit.received(), kHandshake + locationLines(120) + kEnd + kDone + kAck + kDone);
+    EXPECT_EQ(server_->readFile(kSerial, kSerial + ".txt"), options_.locations + "\r\n");
+    EXPECT_FALSE(run->h.workFileExists("temp.qk"));
+    EXPECT_FALSE(run->h.workFileExists(kSerial + ".txt"));
+    for (int value : {5, 10, 15, 25, 26, 75, 95, 100}) {
+        EXPECT_TRUE(sawProgress(*run, value)) << value;
+    }
+    EXPECT_TRUE(view.hasStatus("Receiving New Locations from Sentrel K9..."));
+    EXPECT_EQ(view.sentTextCleared, 1);
+    EXPECT_FALSE(view.busyPointer);
+}
+
+TEST_F(UpdateRunTest, AnswerNoEndsWithoutAcknowledgementOrUpload) {
+    options_.answer = OfferAnswer::kNo;
+    auto run = start();
+    run->h.controller().cmdGo_Click();
+    EXPECT_EQ(run->h.view.status, kUpdated);
+    EXPECT_EQ(run->unit.received(), kHandshake + locationLines(120) + kEnd + kDone);
+    EXPECT_FALSE(server_->hasFile(kSerial, kSerial + ".txt"));
+    EXPECT_TRUE(sawProgress(*run, 95));
+}
+
+TEST_F(UpdateRunTest, NoAnswerToTheOfferEndsAsSuccessAfterTheWaitOfTheEdition) {
+    struct Case {
+        int file;
+        std::vector<int> climb;
+        std::int64_t waitMs;
+    };
+    const std::vector<Case> cases{{0, {78, 81, 84, 87, 90, 93, 96}, 120000},
+                                  {1, {77, 79, 81, 83, 85, 87, 89, 91, 93, 95}, 240000}};
+    options_.answer = OfferAnswer::kNever;
+    for (const auto& c : cases) {
+        auto run = start();
+        std::int64_t sentAt = -1;
+        run->h.view.onStatus = [&](const std::string& text) {
+            if (text.rfind("Data sent to ", 0) == 0) {
+                sentAt = run->loop.tickMs();
+            }
+        };
+        run->h.view.selectFile(c.file);
+        run->h.controller().cmdGo_Click();
+        EXPECT_EQ(run->h.view.status, kUpdated) << c.file;
+        ASSERT_GE(sentAt, 0);
+        const auto waited = run->loop.tickMs() - sentAt;
+        EXPECT_GE(waited, c.waitMs);
+        EXPECT_LT(waited, c.waitMs + 2100);
+        auto& history = run->h.view.progressHistory;
+        const auto from = std::find(history.begin(), history.end(), 75);
+        ASSERT_NE(from, history.end());
+        const std::vector<int> climb(from + 1, history.end() - 1);  // the last is the final 100
+        EXPECT_EQ(climb, c.climb) << c.file;
+    }
+}
+
+TEST_F(UpdateRunTest, FiftyLinesMoveTheBarEveryTwoLines) {
+    server_->putFile(kSerial, "LocationsLite.txt", locationLines(50));
+    options_.answer = OfferAnswer::kNo;
+    auto run = start();
+    run->h.controller().cmdGo_Click();
+    std::vector<std::string> percents;
+    for (const auto& s : run->h.view.statusHistory) {
+        if (s.rfind("Sending Data to K9... ", 0) == 0) {
+            percents.push_back(s.substr(22));
+        }
+    }
+    ASSERT_EQ(percents.size(), 25u);
+    EXPECT_EQ(percents.front(), "4%");
+    EXPECT_EQ(percents[1], "8%");
+    EXPECT_EQ(percents.back(), "100%");
+    // After the download's 25, one step per two lines, then 75.
+    auto& history = run->h.view.progressHistory;
+    const auto at75 = std::find(history.begin(), history.end(), 75);
+    ASSERT_GE(at75 - history.begin(), 26);
+    EXPECT_EQ(std::vector<int>(at75 - 26, at75 + 1),
+              (std::vector<int>{25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38,
+                                39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 75}));
+}
+
+TEST_F(UpdateRunTest, AnEmptyServerFileIsThreeFailedDownloads) {
+    server_->putFile(kSerial, "LocationsLite.txt", "");
+    auto run = start();
+    run->h.controller().cmdGo_Click();
+    auto& view = run->h.view;
+    ASSERT_EQ(view.messages.size(), 6u);
+    EXPECT_EQ(view.messages[0].text,
+              "An Error has occured while trying to download data from the Quillmark Server.");
+    EXPECT_EQ(view.messages[0].icon, MessageIcon::Critical);
+    EXPECT_EQ(view.messages[0].title, "Quillmark");
+    EXPECT_EQ(view.messages[1].text.rfind("ftp download  ", 0), 0u);
+    EXPECT_EQ(view.status, kFailed);
+    EXPECT_EQ(view.progress(), 0);
+    EXPECT_TRUE(view.idle());
+    EXPECT_EQ(run->unit.received(), kHandshake);
+}
+
+TEST_F(UpdateRunTest, ASecondDownloadAttemptThatSucceedsCarriesOn) {
+    server_->setFaults(FtpFaults{.retr550 = true});
+    auto run = start();
+    run->h.view.respond([](const Message&) {
+        server_->clearFaults();
+        return MessageAnswer::Ok;
+    });
+    run->h.controller().cmdGo_Click();
+    EXPECT_EQ(run->h.view.messages.size(), 2u);
+    EXPECT_EQ(run->h.view.status, kUpdated);
+}
+
+TEST_F(UpdateRunTest, ARefusedConnectionReportsOnceAndDownloadsNothing) {
+    auto run = start("127.0.0.1:1");
+    run->h.controller().cmdGo_Click();
+    auto& view = run->h.view;
+    ASSERT_EQ(view.messages.size(), 2u);
+    EXPECT_EQ(view.messages[0].title, "Quillmark");
+    EXPECT_EQ(view.messages[0].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(view.messages[0].text.rfind("An error has occurred whilst trying to connect to the "
+                                          "server. \r\nYou may have a firewall",
+                                          0),
+              0u);
+    EXPECT_EQ(view.messages[1].text.rfind("ftp open function: ", 0), 0u);
+    EXPECT_EQ(view.status, kFailed);
+    EXPECT_FALSE(view.busyPointer);
+    EXPECT_FALSE(run->h.workFileExists("temp.qk"));
+}
+
+// A folder where the download should go makes writing it fail, whatever the user's rights.
+void blockDownload(const UnitRun& run) {
+    std::filesystem::create_directory(run.h.workDir() + "temp.qk");
+}
+
+TEST_F(UpdateRunTest, DownloadQuestionYesRetriesWithoutReopeningThePort) {
+    auto run = start();
+    blockDownload(*run);
+    run->h.view.respond([&](const Message& m) {
+        EXPECT_EQ(m.text,
+                  "Attempted download of update failed, you may have a problem with your "
+                  "firewall or network, try again?");
+        EXPECT_EQ(m.title, "K9 updating unsuccessful");
+        EXPECT_EQ(m.icon, MessageIcon::Question);
+        EXPECT_EQ(m.buttons, MessageButtons::YesNo);
+        EXPECT_FALSE(run->h.view.busyPointer);
+        std::filesystem::remove(run->h.workDir() + "temp.qk");
+        return MessageAnswer::Yes;
+    });
+    run->h.controller().cmdGo_Click();
+    EXPECT_EQ(run->h.view.messages.size(), 1u);
+    EXPECT_EQ(run->h.view.status, kUpdated);
+    EXPECT_EQ(run->line.opens(), 1);
+    EXPECT_FALSE(run->h.view.busyPointer);
+}
+
+TEST_F(UpdateRunTest, DownloadQuestionNoEndsTheRun) {
+    auto run = start();
+    blockDownload(*run);
+    run->h.view.answer(MessageAnswer::No);
+    run->h.controller().cmdGo_Click();
+    EXPECT_EQ(run->h.view.messages.size(), 1u);
+    EXPECT_EQ(run->h.view.status, kFailed);
+    EXPECT_FALSE(run->h.view.busyPointer);
+    EXPECT_TRUE(run->h.view.idle());
+    EXPECT_EQ(run->unit.received(), kHandshake);
+}
+
+TEST_F(UpdateRunTest, SendingQuestionYesStartsTheWholeRunAgain) {
+    options_.disconnectAfterLines = 30;
+    auto run = start();
+    run->h.view.respond([](const Message& m) {
+        EXPECT_EQ(m.text.rfind("An Error occured while sending file to K9 (", 0), 0u);
+        EXPECT_NE(m.text.find("). \r\nCheck connections and retry. Restart updating of "
+                              "Sentrel ?  "),
+                  std::string::npos);
+        return MessageAnswer::Yes;
+    });
+    run->h.controller().cmdGo_Click();
+    EXPECT_EQ(run->h.view.messages.size(), 1u);
+    EXPECT_EQ(run->line.opens(), 2);
+    EXPECT_EQ(run->h.view.status, kUpdated);
+    EXPECT_EQ(run->unit.dataLines().size(), 120u);
+}
+
+TEST_F(UpdateRunTest, CloseWhileSendingStopsBeforeTheNextLine) {
+    auto run = start();
+    run->h.view.onStatus = [&](const std::string& text) {
+        if (text == "Sending Data to K9... 50%") {
+            run->h.closeAt(run->loop.tickMs());
+        }
+    };
+    run->h.controller().cmdGo_Click();
+    const std::string received = run->unit.received();
+    EXPECT_EQ(run->h.view.status, kStopped);
+    EXPECT_EQ(run->h.view.fontSize, 14);
+    EXPECT_TRUE(run->h.view.idle());
+    EXPECT_TRUE(run->h.view.messages.empty());
+    EXPECT_EQ(run->unit.dataLines().size(), 60u);
+    EXPECT_EQ(received.find(kEnd), std::string::npos);
+    // The temporary file stays as downloaded; nothing more reaches the port later.
+    EXPECT_EQ(run->h.readWorkFile("temp.qk"), locationLines(120));
+    run->loop.advance(60000);
+    EXPECT_EQ(run->unit.received(), received);
+}
+
+TEST_F(UpdateRunTest, CloseDuringATransferEndsQuietly) {
+    server_->setFaults(FtpFaults{.stallData = true});
+    auto run = start();
+    run->h.view.onStatus = [&](const std::string& text) {
+        if (text.rfind("Downloading Data... ", 0) == 0) {
+            run->h.closeAt(run->loop.tickMs());
+        }
+    };
+    run->h.controller().cmdGo_Click();
+    EXPECT_EQ(run->h.view.status, kStopped);
+    EXPECT_TRUE(run->h.view.messages.empty());
+    EXPECT_TRUE(run->h.view.idle());
+    EXPECT_FALSE(run->h.view.busyPointer);
+}
+
+TEST_F(UpdateRunTest, TwelveCharactersAreNoLocationsThirteenAre) {
+    for (const std::string text : {"123456789012", "1234567890123"}) {
+        options_.locations = text;
+        options_.expectFinalDone = text.size() > 12;
+        auto run = start();
+        run->h.controller().cmdGo_Click();
+        EXPECT_EQ(run->h.view.status, kUpdated);
+        const bool stored = text.size() > 12;
+        EXPECT_EQ(server_->hasFile(kSerial, kSerial + ".txt"), stored) << text;
+        if (stored) {
+            EXPECT_EQ(server_->readFile(kSerial, kSerial + ".txt"), text + "\r\n");
+        }
+        const std::string tail = kEnd + kDone + kAck + (stored ? kDone : "");
+        const std::string received = run->unit.received();
+        EXPECT_EQ(received.substr(received.size() - tail.size()), tail) << text;
+        server_->removeFile(kSerial, kSerial + ".txt");
+    }
+}
+
+TEST_F(UpdateRunTest, AFailedUploadKeepsTheLocationsAndStillEndsAsSuccess) {
+    server_->setFaults(FtpFaults{.rejectStore = true});
+    auto run = start();
+    run->h.controller().cmdGo_Click();
+    auto& view = run->h.view;
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text,
+              "An Error has occured while trying to upload data to the Quillmark Server. Your "
+              "Device has been updated but any locations that you have stored have not been "
+              "sent to the Quillmark Server this time.");
+    EXPECT_EQ(view.status, kUpdated);
+    EXPECT_EQ(run->h.readWorkFile(kSerial + ".txt"), options_.locations + "\r\n");
+    EXPECT_TRUE(run->unit.completed());
+}
+
+TEST_F(UpdateRunTest, AnUnpluggedUnitIsReportedByTheGeneralHandler) {
+    options_.disconnectAtStage = 2;
+    auto run = start();
+    run->h.controller().cmdGo_Click();
+    auto& view = run->h.view;
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].title, "Error");
+    EXPECT_EQ(
+        view.messages[0].text.rfind("A runtime error has occured : \r\nSource: Serial port", 0),
+        0u);
+    EXPECT_NE(view.messages[0].text.find("\r\nError: 8020  ("), std::string::npos);
+    EXPECT_NE(view.messages[0].text.find(
+                  "\r\nPlease take a screenshot and contact \r\nQuillmark, tel: 0000 000 0000"),
+              std::string::npos);
+    EXPECT_EQ(view.status, kFailed);
+    EXPECT_TRUE(view.idle());
+    EXPECT_FALSE(run->line.portOpen());
+}
+
+}  // namespace
+}  // namespace k9

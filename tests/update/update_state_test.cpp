@@ -1,0 +1,28 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "update/update_state.h"
+
+namespace k9 {
+namespace {
+
+TEST(WorkingFolder, WindowsPathsWorkAtTheRootOfTheProgramsDrive) {
+    EXPECT_EQ(windowsWorkingFolder("D:\\Programs\\Sentrel"), "D:\\Temp\\");
+    EXPECT_EQ(windowsWorkingFolder("C:\\"), "C:\\Temp\\");
+    // A share path gives a folder that cannot be created; start-up reports that.
+    EXPECT_EQ(windowsWorkingFolder("\\\\server\\share\\k9"), "\\\\sTemp\\");
+}
+
+TEST(WorkingFolder, ElsewhereItIsTempInTheHomeUnlessConfigured) {
+    const char* saved = std::getenv("HOME");
+    const std::string home = saved ? saved : "";
+    ::setenv("HOME", "/home/driver", 1);
+    EXPECT_EQ(workingFolder("/opt/k9", ""), "/home/driver/Temp/");
+    EXPECT_EQ(workingFolder("/opt/k9", "/var/tmp/k9"), "/var/tmp/k9/");
+    EXPECT_EQ(workingFolder("/opt/k9", "/var/tmp/k9/"), "/var/tmp/k9/");
+    ::setenv("HOME", home.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace k9
