@@ -4,13 +4,15 @@ BUILD ?= build
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-# Every Debian package the build, the tests, the benchmarks and the demo need.
+# Every Debian package the build, the tests, the benchmarks and the demo need. The windows
+# name Windows fonts (Tahoma, MS Sans Serif); Liberation Sans has their metrics.
 DEPS := cmake make g++ pkg-config git \
         qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxkbcommon-dev \
         libcurl4-openssl-dev curl \
         libgtest-dev libgmock-dev \
         python3 python3-pyftpdlib \
-        xvfb xauth clang libclang-rt-14-dev
+        xvfb xauth clang libclang-rt-14-dev \
+        fonts-liberation
 
 .PHONY: deps configure build test demo bench clean
 
@@ -34,8 +36,10 @@ test: build
 bench: build
 	cmake --build $(BUILD) --target run_benchmarks
 
+# Opens the updater on a simulated K9 (COM1) and a local FTP server; closing the window stops
+# them. Without a display it explains how to run under xvfb-run instead.
 demo: build
-	@echo "The demo arrives with the application window."
+	tools/demo/run_demo.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

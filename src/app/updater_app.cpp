@@ -1,0 +1,45 @@
+#include "app/updater_app.h"
+
+#include "app/main_window.h"
+#include "app/message_presenter.h"
+#include "platform/port_probe.h"
+#include "platform/qt_event_loop.h"
+#include "platform/qt_serial_line.h"
+#include "platform/shell.h"
+#include "transfer/cftp.h"
+
+namespace k9 {
+
+UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices services)
+    : loop_(std::make_unique<QtEventLoop>()), services_(std::move(services)) {
+    if (!services_.serial) {
+        services_.serial = std::make_unique<QtSerialLine>(config.ports);
+    }
+    if (!services_.probe) {
+        services_.probe = std::make_unique<QtPortProbe>(config.ports);
+    }
+    if (!services_.shell) {
+        services_.shell = std::make_unique<DesktopShell>();
+    }
+    if (!services_.messages) {
+        services_.messages = std::make_unique<QtMessagePresenter>();
+    }
+    if (!services_.makeFtpClient) {
+        services_.makeFtpClient = [loop = loop_.get()] { return std::make_shared<cFTP>(*loop); };
+    }
+    window_ = std::make_unique<MainWindow>(*services_.messages, exeDir);
+    controller_ = std::make_unique<MainController>(*loop_, *window_, *services_.serial, config,
+                                                   services_.makeFtpClient);
+    form_ = std::make_unique<MainForm>(
+        *window_, *window_, *controller_, *services_.probe, *services_.shell,
+        MainForm::Setup{std::move(config), std::move(exeDir), K9_VERSION});
+    window_->attach(*form_);
+}
+
+UpdaterApp::~UpdaterApp() = default;
+
+bool UpdaterApp::start() {
+    return form_->Form_Load() == MainForm::LoadResult::Shown;
+}
+
+}  // namespace k9

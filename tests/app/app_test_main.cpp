@@ -1,0 +1,29 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include <cstdio>
+
+#include "app/app_style.h"
+
+namespace {
+
+// The offscreen platform says so for every fixed-size window; nothing to learn from it.
+void quietMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.contains(QStringLiteral("does not support propagateSizeHints"))) {
+        return;
+    }
+    std::fprintf(stderr, "%s\n", qUtf8Printable(qFormatLogMessage(type, context, text)));
+}
+
+}  // namespace
+
+// Widget tests need a QApplication (the shared test main makes a QCoreApplication).
+int main(int argc, char** argv) {
+    qInstallMessageHandler(quietMessages);
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    k9::installFontFallbacks();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

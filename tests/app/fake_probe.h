@@ -1,0 +1,28 @@
+#pragma once
+
+#include <map>
+#include <vector>
+
+#include "platform/port_probe.h"
+#include "platform/runtime_error.h"
+
+namespace k9::test {
+
+// Answers from a table; ports not in it are absent. Probing port `failing` throws.
+class FakeProbe final : public PortProbe {
+  public:
+    ProbeResult probe(int port) override {
+        probed.push_back(port);
+        if (port == failing) {
+            throw RuntimeError(5, "probe", "unexpected");
+        }
+        const auto it = results.find(port);
+        return it == results.end() ? ProbeResult::Absent : it->second;
+    }
+
+    std::map<int, ProbeResult> results;
+    int failing = 0;
+    std::vector<int> probed;
+};
+
+}  // namespace k9::test

@@ -1,0 +1,526 @@
+#include <gtest/gtest.h>
+
+#include <QFontMetrics>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextCursor>
+#include <QTextEdit>
+
+#include <deque>
+#include <vector>
+
+#include "app/app_texts.h"
+#include "app/guide_window.h"
+#include "app/main_window.h"
+#include "app/message_presenter.h"
+#include "app/updater_app.h"
+#include "fake_probe.h"
+#include "modal_driver.h"
+#include "platform/qt_serial_line.h"
+#include "platform/shell.h"
+#include "pty_device.h"
+#include "ui_frm_main.h"
+
+namespace k9 {
+namespace {
+
+using test::FakeProbe;
+using test::ModalDriver;
+using test::processUntil;
+using test::PtyDevice;
+
+const QSize kFixedSize{444, 328};
+
+class ScriptedMessages final : public MessagePresenter {
+  public:
+    MessageAnswer show(QWidget*, const Message& message) override {
+        shown.push_back(message);
+        if (answers.empty()) {
+            return message.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
+        }
+        const MessageAnswer next = answers.front();
+        answers.pop_front();
+        return next;
+    }
+    std::vector<Message> shown;
+    std::deque<MessageAnswer> answers;
+};
+
+class RecordingShell final : public Shell {
+  public:
+    void openUrl(const std::string& url) override { urls.push_back(url); }
+    std::vector<std::string> urls;
+};
+
+std::vector<std::string> items(const QComboBox& box) {
+    std::vector<std::string> out;
+    for (int i = 0; i < box.count(); ++i) {
+        out.push_back(box.itemText(i).toStdString());
+    }
+    return out;
+}
+
+// What a guide window showed, read while it was open.
+struct GuideSeen {
+    QString text;
+    QColor colour;
+    QStringList families;
+    double points = 0;
+    QColor background;
+};
+
+GuideSeen readGuide(const QTextEdit& box) {
+    GuideSeen seen;
+    seen.text = box.toPlainText();
+    QTextCursor cursor(box.document());
+    cursor.setPosition(1);
+    const QTextCharFormat format = cursor.charFormat();
+    seen.colour = format.foreground().color();
+    seen.families = format.fontFamilies().toStringList();
+    seen.points = format.fontPointSize();
+    seen.background = box.palette().color(QPalette::Base);
+    return seen;
+}
+
+// The application on offscreen widgets, with a fake port probe (1, 3 and 12 free, 2 held),
+// scripted message boxes and a shell that only records.
+class AppTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("bin")));
+        exeDir = (dir.path() + "/bin").toStdString();
+        workDir = (dir.path() + "/work/").toStdString();
+        config.webHost = "web.example";
+        config.ftpHost = "127.0.0.1:1";
+        config.workDir = workDir;
+    }
+
+    void TearDown() override { app.reset(); }
+
+    void makeApp() {
+        AppServices services;
+        auto probe = std::make_unique<FakeProbe>();
+        probe->results = {{1, ProbeResult::Free},
+                          {2, ProbeResult::InUse},
+                          {3, ProbeResult::Free},
+                          {12, ProbeResult::Free}};
+        probe_ = probe.get();
+        services.probe = std::move(probe);
+        auto messages = std::make_unique<ScriptedMessages>();
+        messages_ = messages.get();
+        services.messages = std::move(messages);
+        auto shell = std::make_unique<RecordingShell>();
+        shell_ = shell.get();
+        services.shell = std::move(shell);
+        if (serial) {
+            services.serial = std::move(serial);
+        }
+        app = std::make_unique<UpdaterApp>(exeDir, config, std::move(services));
+        window().setOnEnd([this] { ++ends; });
+    }
+
+    // Runs Form_Load, leaving the instructions with "Next" or with the close box.
+    bool start(bool next = true) {
+        makeApp();
+        driver.when<StartDialog>([this, next](StartDialog& frmStart) {
+            instructions = readGuide(frmStart.rtfStart());
+            instructionsTitle = frmStart.windowTitle();
+            if (next) {
+                frmStart.findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
+            } else {
+                frmStart.close();
+            }
+        });
+        return app->start();
+    }
+
+    void writeIni(const std::string& bytes) {
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(workDir)));
+        QFile file(QString::fromStdString(workDir + "QK.ini"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    }
+
+    std::string readIni() const {
+        QFile file(QString::fromStdString(workDir + "QK.ini"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : "<missing>";
+    }
+
+    MainWindow& window() { return app->window(); }
+    Ui::frmMain& ui() { return window().ui(); }
+    std::string selectedPort() { return ui().cboPort->currentText().toStdString(); }
+
+    QTemporaryDir dir;
+    std::string exeDir;
+    std::string workDir;
+    AppConfig config;
+    std::unique_ptr<SerialLine> serial;
+    ModalDriver driver;
+    std::unique_ptr<UpdaterApp> app;
+    FakeProbe* probe_ = nullptr;
+    ScriptedMessages* messages_ = nullptr;
+    RecordingShell* shell_ = nullptr;
+    int ends = 0;
+    GuideSeen instructions;
+    QString instructionsTitle;
+};
+
+const std::vector<std::string> kFiltered{" 1", "2 - In Use", " 3", " 12"};
+const std::vector<std::string> kAllPorts{" 1", " 2", " 3", " 4",  " 5",  " 6",
+                                         " 7", " 8", " 9", " 10", " 11", " 12"};
+const std::vector<std::string> kFiles{"Cameras", "Cameras & Schools"};
+const std::vector<std::string> kFilesWithTest{"Cameras", "Cameras & Schools", "Test Locations"};
+
+TEST_F(AppTest, FirstStartFiltersThePortsAndShowsTheInstructions) {
+    ASSERT_TRUE(start());
+    EXPECT_EQ(instructionsTitle, QStringLiteral("Sentrel K9 Updater - Download Instructions"));
+    EXPECT_TRUE(window().isVisible());
+    EXPECT_EQ(window().windowTitle().toStdString(),
+              "Sentrel K9 Updater (v" + std::string(K9_VERSION) + ")");
+    EXPECT_TRUE(ui().mnuMainFilter->isChecked());
+    EXPECT_EQ(items(*ui().cboPort), kFiltered);
+    EXPECT_EQ(selectedPort(), " 1");
+    EXPECT_EQ(items(*ui().cboFile), kFiles);
+    EXPECT_EQ(ui().cboFile->currentIndex(), 0);
+    EXPECT_TRUE(ui().cboFile->isEnabled());
+    EXPECT_TRUE(ui().cmdGo->isEnabled());
+    EXPECT_FALSE(ui().cmdClose->isEnabled());
+    EXPECT_TRUE(ui().imgK9Title->isVisible());
+    EXPECT_EQ(ui().imgK9Title->pixmap().size(), QSize(300, 100));
+    EXPECT_EQ(ui().lblDots->text(), QString());
+    EXPECT_EQ(ui().Label3->text(), QStringLiteral("Port Closed"));
+    EXPECT_EQ(window().size(), kFixedSize);
+    EXPECT_TRUE(messages_->shown.empty());
+
+    window().flushRepaints();
+    EXPECT_EQ(ui().lblStatus->text(),
+              QString::fromStdString(instructionsText()).replace("\r\n", "\n"));
+    // 10 points, or a little less where this machine's font is wider than the designed one:
+    // all seven lines stay readable inside the label.
+    const QFont statusFont = ui().lblStatus->font();
+    EXPECT_LE(statusFont.pointSizeF(), 10.0);
+    EXPECT_GE(statusFont.pointSizeF(), 8.0);
+    EXPECT_LE(QFontMetrics(statusFont)
+                  .boundingRect(ui().lblStatus->rect(), Qt::TextWordWrap, ui().lblStatus->text())
+                  .height(),
+              ui().lblStatus->height());
+    EXPECT_FALSE(statusFont.bold());
+    EXPECT_TRUE(ui().lblStatus->alignment() & Qt::AlignLeft);
+    EXPECT_EQ(ui().prgb1->value(), 0);
+    EXPECT_TRUE(QDir(QString::fromStdString(workDir)).exists());
+    EXPECT_EQ(readIni(), "<missing>");
+
+    window().close();
+    EXPECT_EQ(readIni(), "*1*1*\r\n");
+    EXPECT_EQ(ends, 1);
+    EXPECT_FALSE(window().isVisible());
+}
+
+TEST_F(AppTest, SettingsFileIsReadAndWrittenBack) {
+    struct Case {
+        const char* ini;
+        bool filter;
+        std::string port;
+        std::vector<std::string> files;
+        const char* written;
+    };
+    const std::vector<Case> cases{
+        {"*3*0*t*\r\n", false, " 3", kFilesWithTest, "*3*0*t*\r\n"},
+        // No port saved: the first entry.
+        {"**1*\r\n", true, " 1", kFiles, "*1*1*\r\n"},
+        // A letter as the filter flag turns the filter on.
+        {"*3*x*\r\n", true, " 3", kFiles, "*3*1*\r\n"},
+        // The test mark is case-sensitive and not carried over in upper case.
+        {"*3*0*T*\r\n", false, " 3", kFiles, "*3*0*\r\n"},
+        {"*12*0*\r\n", false, " 12", kFiles, "*12*0*\r\n"},
+        // Written by an older version, which kept one digit.
+        {"*1*0*\r\n", false, " 1", kFiles, "*1*0*\r\n"},
+        // A saved port that is no longer listed leaves the filter's choice.
+        {"*5*1*\r\n", true, " 1", kFiles, "*1*1*\r\n"},
+        {"", true, " 1", kFiles, "*1*1*\r\n"},
+    };
+    for (const auto& c : cases) {
+        writeIni(c.ini);
+        ASSERT_TRUE(start()) << c.ini;
+        EXPECT_EQ(ui().mnuMainFilter->isChecked(), c.filter) << c.ini;
+        EXPECT_EQ(items(*ui().cboPort), c.filter ? kFiltered : kAllPorts) << c.ini;
+        EXPECT_EQ(selectedPort(), c.port) << c.ini;
+        EXPECT_EQ(items(*ui().cboFile), c.files) << c.ini;
+        EXPECT_EQ(ui().cboFile->currentIndex(), 0) << c.ini;
+        EXPECT_TRUE(messages_->shown.empty()) << c.ini;
+        window().close();
+        EXPECT_EQ(readIni(), c.written) << c.ini;
+        app.reset();
+    }
+}
+
+TEST_F(AppTest, TwoDigitPortSurvivesARestart) {
+    writeIni("*3*1*\r\n");
+    ASSERT_TRUE(start());
+    EXPECT_EQ(selectedPort(), " 3");
+    ui().cboPort->setCurrentIndex(3);
+    ASSERT_EQ(selectedPort(), " 12");
+    window().close();
+    EXPECT_EQ(readIni(), "*12*1*\r\n");
+    app.reset();
+
+    ASSERT_TRUE(start());
+    EXPECT_EQ(selectedPort(), " 12");
+}
+
+TEST_F(AppTest, NoSelectedPortIsSavedAsNone) {
+    writeIni("*3*1*\r\n");
+    ASSERT_TRUE(start());
+    ui().cboPort->setCurrentIndex(-1);
+    window().close();
+    EXPECT_EQ(readIni(), "**1*\r\n");
+}
+
+TEST_F(AppTest, FilterMenuTogglesTheMarkAndRebuildsTheList) {
+    ASSERT_TRUE(start());
+    const std::size_t probes = probe_->probed.size();
+    EXPECT_EQ(probes, 12u);
+    ui().mnuMainFilter->trigger();
+    EXPECT_FALSE(ui().mnuMainFilter->isChecked());
+    EXPECT_EQ(items(*ui().cboPort), kAllPorts);
+    EXPECT_EQ(selectedPort(), " 1");
+    EXPECT_EQ(probe_->probed.size(), probes);
+
+    probe_->results = {{2, ProbeResult::InUse}};
+    ui().mnuMainFilter->trigger();
+    EXPECT_TRUE(ui().mnuMainFilter->isChecked());
+    EXPECT_EQ(items(*ui().cboPort), std::vector<std::string>{"2 - In Use"});
+    EXPECT_EQ(ui().cboPort->currentIndex(), -1);
+    ASSERT_EQ(messages_->shown.size(), 1u);
+    EXPECT_EQ(messages_->shown[0].title, "Sentrel K9 Updater - Com Port Error");
+    EXPECT_EQ(probe_->probed.size(), probes + 12);
+
+    window().close();
+    EXPECT_EQ(readIni(), "**1*\r\n");
+}
+
+TEST_F(AppTest, InstructionsClosedWithoutNextEndsBeforeTheWorkingFolder) {
+    EXPECT_FALSE(start(false));
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_FALSE(QDir(QString::fromStdString(workDir)).exists());
+    EXPECT_TRUE(probe_->probed.empty());
+    EXPECT_TRUE(messages_->shown.empty());
+    EXPECT_EQ(ends, 0);
+}
+
+TEST_F(AppTest, MissingGuidesSayWhereTheyWereLookedFor) {
+    ASSERT_TRUE(start());
+    EXPECT_EQ(instructions.text.toStdString(),
+              "File in Use or Could Not Be Found (" + exeDir + "/K9DownloadInstructions.rtf)");
+    EXPECT_EQ(instructions.colour, QColor(Qt::white));
+    EXPECT_EQ(instructions.families, QStringList{QStringLiteral("tahoma")});
+    EXPECT_DOUBLE_EQ(instructions.points, 9.0);
+    EXPECT_EQ(instructions.background, QColor(Qt::black));
+
+    // Help shows its guide afresh each time, on the window-frame grey.
+    for (int round = 0; round < 2; ++round) {
+        GuideSeen help;
+        driver.when<HelpDialog>([&help](HelpDialog& frmHelp) {
+            help = readGuide(frmHelp.rtfHelp());
+            EXPECT_EQ(frmHelp.focusWidget(),
+                      frmHelp.findChild<QPushButton*>(QStringLiteral("cmdOK")));
+            frmHelp.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+        });
+        ui().MnuMainHelp->trigger();
+        EXPECT_EQ(help.text.toStdString(),
+                  "File in Use or Could Not Be Found (" + exeDir + "/UserGuide.rtf)");
+        EXPECT_EQ(help.colour, QColor(Qt::white));
+        EXPECT_EQ(help.background, QColor(100, 100, 100));
+    }
+}
+
+TEST_F(AppTest, GuidesBesideTheProgramAreShownWhiteOnTheirBackground) {
+    for (const char* name : {"K9DownloadInstructions.rtf", "UserGuide.rtf"}) {
+        ASSERT_TRUE(QFile::copy(QStringLiteral(K9_DOCS_DIR "/") + name,
+                                QString::fromStdString(exeDir + "/") + name));
+    }
+    ASSERT_TRUE(start());
+    EXPECT_FALSE(instructions.text.startsWith(QStringLiteral("File in Use")));
+    EXPECT_GT(instructions.text.size(), 200);
+    EXPECT_EQ(instructions.colour, QColor(Qt::white));
+    EXPECT_EQ(instructions.families, QStringList{QStringLiteral("tahoma")});
+}
+
+TEST_F(AppTest, TheWindowKeepsItsSize) {
+    ASSERT_TRUE(start());
+    EXPECT_FALSE(window().windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(window().windowFlags() & Qt::WindowMinimizeButtonHint);
+    window().resize(800, 600);
+    EXPECT_EQ(window().size(), kFixedSize);
+    window().showMaximized();
+    processUntil([] { return false; }, 5);
+    EXPECT_EQ(window().size(), kFixedSize);
+    EXPECT_FALSE(window().isMaximized());
+    window().showNormal();
+    EXPECT_EQ(window().size(), kFixedSize);
+    // The lower band is there, out of sight.
+    EXPECT_GE(ui().Label3->y(), ui().centralwidget->height());
+    EXPECT_GE(ui().Text2->y(), ui().centralwidget->height());
+    EXPECT_LE(ui().cmdGo->geometry().bottom(), ui().centralwidget->height());
+}
+
+TEST_F(AppTest, WebPagesOpenThroughTheShell) {
+    ASSERT_TRUE(start());
+    ui().mnuMainTroubleshooting->trigger();
+    ui().mnuMainDownload->trigger();
+    EXPECT_EQ(shell_->urls,
+              (std::vector<std::string>{"http://web.example?p=K9CheckListGuide",
+                                        "http://web.example/index.cfm?p=Software&d=type=K9"}));
+}
+
+TEST_F(AppTest, MenuHasTheDesignedItemsAndShortcuts) {
+    ASSERT_TRUE(start());
+    EXPECT_EQ(ui().mnuMain->title(), QStringLiteral("&Menu"));
+    const std::vector<std::pair<QAction*, const char*>> expected{
+        {ui().mnuMainFilter, "Ctrl+F"},
+        {ui().MnuMainHelp, "Ctrl+H"},
+        {ui().mnuMainTroubleshooting, "Ctrl+T"},
+        {ui().mnuMainDownload, "Ctrl+D"},
+        {ui().MnuMainExit, "Ctrl+X"}};
+    ASSERT_EQ(ui().mnuMain->actions().size(), 5);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(ui().mnuMain->actions()[static_cast<int>(i)], expected[i].first);
+        EXPECT_EQ(expected[i].first->shortcut(),
+                  QKeySequence(QString::fromLatin1(expected[i].second)));
+    }
+    // Tab order: Start Update first, then the two lists.
+    EXPECT_EQ(ui().cmdGo->nextInFocusChain(), ui().cboPort);
+    EXPECT_EQ(ui().cboPort->nextInFocusChain(), ui().cboFile);
+}
+
+TEST_F(AppTest, FolderThatCannotBeCreatedEndsTheProgram) {
+    QFile blocker(dir.path() + "/blocker");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    config.workDir = (dir.path() + "/blocker/work").toStdString();
+    EXPECT_FALSE(start());
+    ASSERT_EQ(messages_->shown.size(), 1u);
+    EXPECT_EQ(messages_->shown[0].text, folderFailureText());
+    EXPECT_EQ(messages_->shown[0].title, "Sentrel K9 Error");
+    EXPECT_EQ(messages_->shown[0].icon, MessageIcon::Critical);
+    EXPECT_FALSE(window().isVisible());
+}
+
+TEST_F(AppTest, StatusAndProgressReachTheScreenCoalesced) {
+    ASSERT_TRUE(start());
+    window().flushRepaints();
+    int barChanges = 0;
+    QObject::connect(ui().prgb1, &QProgressBar::valueChanged, [&barChanges] { ++barChanges; });
+    for (int i = 1; i <= 2000; ++i) {
+        window().setProgress(i % 101);
+        window().setStatusText("Downloading Data... " + std::to_string(i) + " % \r\nSending");
+    }
+    // Nothing painted yet, but the logic reads back what it set.
+    EXPECT_EQ(barChanges, 0);
+    EXPECT_EQ(window().progress(), 2000 % 101);
+    const QString last = QStringLiteral("Downloading Data... 2000 % \nSending");
+    ASSERT_TRUE(processUntil([&] { return ui().lblStatus->text() == last; }));
+    EXPECT_EQ(ui().prgb1->value(), 2000 % 101);
+    EXPECT_EQ(barChanges, 1);
+}
+
+TEST_F(AppTest, ProgressBarIsRedOnWhite) {
+    ASSERT_TRUE(start());
+    window().setProgress(50);
+    window().flushRepaints();
+    const QImage image = ui().prgb1->grab().toImage();
+    const int y = image.height() / 2;
+    EXPECT_EQ(QColor(image.pixel(image.width() / 4, y)), QColor(255, 0, 49));
+    EXPECT_EQ(QColor(image.pixel(image.width() * 7 / 8, y)), QColor(255, 255, 255));
+}
+
+TEST_F(AppTest, BusyPointerDoesNotNest) {
+    ASSERT_TRUE(start());
+    window().setBusyPointer(true);
+    window().setBusyPointer(true);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    window().setBusyPointer(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    window().setBusyPointer(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(AppTest, ExitDuringARunClosesThePortSavesAndEnds) {
+    PtyDevice pty;
+    config.ports = {{1, pty.path()}};
+    auto line = std::make_unique<QtSerialLine>(config.ports);
+    QtSerialLine* port = line.get();
+    serial = std::move(line);
+    ASSERT_TRUE(start());
+    ASSERT_EQ(selectedPort(), " 1");
+
+    // Exit is chosen while the run waits for the unit.
+    bool sawRunning = false;
+    QTimer::singleShot(0, [&] {
+        sawRunning = port->portOpen() && ui().cmdClose->isEnabled();
+        ui().MnuMainExit->trigger();
+    });
+    ui().cmdGo->click();
+
+    EXPECT_TRUE(sawRunning);
+    EXPECT_FALSE(port->portOpen());
+    EXPECT_EQ(ends, 1);
+    EXPECT_FALSE(window().isVisible());
+    EXPECT_EQ(readIni(), "*1*1*\r\n");
+    EXPECT_TRUE(messages_->shown.empty());
+    EXPECT_TRUE(app->controller().state().blnStopped);
+}
+
+TEST(MessageBoxes, IconButtonsTitleAndLineBreaks) {
+    ModalDriver driver;
+    QtMessagePresenter presenter;
+    struct Seen {
+        QString title, text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons;
+    } seen;
+    const auto record = [&seen](QMessageBox& box) {
+        seen = {box.windowTitle(), box.text(), box.icon(), box.standardButtons()};
+    };
+    driver.when<QMessageBox>([&](QMessageBox& box) {
+        record(box);
+        box.button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(presenter.show(nullptr, Message{"one\r\ntwo", ""}), MessageAnswer::Ok);
+    EXPECT_EQ(seen.title, QStringLiteral("Sentrel K9 Updater"));
+    EXPECT_EQ(seen.text, QStringLiteral("one\ntwo"));
+    EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+    driver.when<QMessageBox>([&](QMessageBox& box) {
+        record(box);
+        box.button(QMessageBox::Yes)->click();
+    });
+    EXPECT_EQ(presenter.show(nullptr, Message{"Retry?", "K9 updating unsuccessful",
+                                              MessageIcon::Question, MessageButtons::YesNo}),
+              MessageAnswer::Yes);
+    EXPECT_EQ(seen.title, QStringLiteral("K9 updating unsuccessful"));
+    EXPECT_EQ(seen.icon, QMessageBox::Question);
+    EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+
+    driver.when<QMessageBox>([&](QMessageBox& box) {
+        record(box);
+        box.button(QMessageBox::Ok)->click();
+    });
+    presenter.show(nullptr, Message{"x", "Sentrel Updater", MessageIcon::Exclamation});
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
+}
+
+}  // namespace
+}  // namespace k9
