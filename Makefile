@@ -32,6 +32,7 @@ build: configure
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+	@cat $(BUILD)/tests/update/fault-matrix.txt $(BUILD)/tests/app/fault-matrix-local.txt 2>/dev/null || true
 
 bench: build
 	cmake --build $(BUILD) --target run_benchmarks

@@ -23,6 +23,7 @@ class FileTable {
     // Creates the file, or empties an existing one.
     void openForOutput(std::int16_t no, const std::string& path);
     bool isOpen(std::int16_t no) const { return files_.count(no) != 0; }
+    std::size_t openCount() const { return files_.size(); }
     bool eof(std::int16_t no);
     // Reads one line: it ends at CR, or at CR LF taken together; a lone LF belongs to the line.
     std::string lineInput(std::int16_t no);

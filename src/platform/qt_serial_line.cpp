@@ -7,6 +7,8 @@
 namespace k9 {
 namespace {
 
+constexpr qint64 kReadBufferBytes = 1 << 20;
+
 QSerialPort::Parity toParity(char p) {
     switch (p) {
         case 'O':
@@ -71,6 +73,9 @@ void QtSerialLine::open() {
     }
     const LineSettings line = parseLineSettings(settings_);
     port_.setPortName(QString::fromStdString(it->second));
+    // Between two reads of the run a unit sends a few kilobytes; a flood waits in the
+    // device's own buffer instead of growing ours without end.
+    port_.setReadBufferSize(kReadBufferBytes);
     broken_ = false;
     if (!port_.open(QIODevice::ReadWrite)) {
         const auto error = port_.error();

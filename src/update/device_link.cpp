@@ -38,8 +38,14 @@ void DeviceLink::send(std::string_view bytes) {
 }
 
 void DeviceLink::pollPort() {
+    std::string& buffer = c_.state.sRxBuffer;
     if (c_.MSComm1.portOpen()) {
-        c_.state.sRxBuffer += c_.MSComm1.input();
+        buffer += c_.MSComm1.input();
+    }
+    if (buffer.size() > kMaxReceiveBuffer && c_.state.iStage != 8) {
+        // Keywords are short: what piled up without completing one is noise, and only its
+        // tail can still be part of a keyword.
+        buffer.erase(0, buffer.size() - kKeptNoise);
     }
     c_.view.setCaption(Caption::Stage, std::to_string(c_.state.iStage) + "  ");
 }
@@ -56,7 +62,9 @@ void DeviceLink::restartCheckTimer() {
     c_.view.setCaption(Caption::RetryCount, "0");
 }
 
-void DeviceLink::rearmCheckTimer() { c_.timers.tmrCheck->setEnabled(true); }
+void DeviceLink::rearmCheckTimer() {
+    c_.timers.tmrCheck->setEnabled(true);
+}
 
 void DeviceLink::completeStage(int next) {
     c_.state.iStage = static_cast<std::int16_t>(next);
@@ -159,11 +167,13 @@ void DeviceLink::tmrCheck_Timer() {
     c_.view.setCaption(Caption::RetryCount, std::to_string(c_.state.iRetryCount));
 }
 
-bool DeviceLink::noAnswer() const { return c_.state.iRetryCount >= 10; }
+bool DeviceLink::noAnswer() const {
+    return c_.state.iRetryCount >= 10;
+}
 
 void DeviceLink::reportNoAnswer() {
-    std::string text =
-        std::string("Unable to communicate with device. ") + "Please check connections and try again.";
+    std::string text = std::string("Unable to communicate with device. ") +
+                       "Please check connections and try again.";
     if (c_.state.iStage == 1) {
         text += " You may have the wrong Com Port selected.";
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,11 @@ inline constexpr std::string_view kEndOfData = "\x03\r\n";
 inline constexpr std::string_view kDoneCode = "\r\n368\r\n";
 }  // namespace line
 
+// The receive buffer never holds more than this; stage 8 ends the run when it would.
+inline constexpr std::size_t kMaxReceiveBuffer = 1 << 20;
+// What is kept of a buffer full of noise.
+inline constexpr std::size_t kKeptNoise = 64 * 1024;
+
 // What a stage step asks of the wait loop.
 enum class StepOutcome {
     Continue,  // go on with the pass
@@ -26,7 +32,7 @@ enum class StepOutcome {
 // The serial conversation with the unit: reading the port, the handshake of stages 1 to 4,
 // the keep-alive and the no-answer timeout.
 class DeviceLink final {
-public:
+  public:
     explicit DeviceLink(MainContext& context) : c_(context) {}
 
     // Appends what the port received to the receive buffer and shows the stage.
@@ -41,7 +47,7 @@ public:
     // Each is one write, made only while the port is open.
     void send(std::string_view bytes);
 
-private:
+  private:
     StepOutcome waitForSerialNumber();
     StepOutcome waitForPassword();
     StepOutcome waitForFilePath();

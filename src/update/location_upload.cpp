@@ -1,6 +1,7 @@
 #include "update/location_upload.h"
 
 #include "platform/runtime_error.h"
+#include "ports/port_control.h"
 #include "transfer/server_operations.h"
 #include "update/main_controller.h"
 #include "update/texts.h"
@@ -39,9 +40,9 @@ void LocationUpload::tmrUserUpload_Timer() {
 
 StepOutcome LocationUpload::waitForAnswer() {
     const std::string& buffer = c_.state.sRxBuffer;
-    const bool answered = (buffer.find("#FTPPUT") != std::string::npos &&
-                           buffer.find('\r') != std::string::npos) ||
-                          buffer.find("#END") != std::string::npos;
+    const bool answered =
+        (buffer.find("#FTPPUT") != std::string::npos && buffer.find('\r') != std::string::npos) ||
+        buffer.find("#END") != std::string::npos;
     if (!answered) {
         return StepOutcome::Continue;
     }
@@ -54,6 +55,8 @@ StepOutcome LocationUpload::waitForAnswer() {
     if (c_.state.sRxBuffer.find("T#END") == std::string::npos) {
         link_.send(line::kAcknowledgement);
         c_.state.iStage = 8;
+        lastDataMs_ = c_.loop.tickMs();
+        lastSize_ = 0;
     } else {
         c_.state.iStage = 9;
     }
@@ -66,7 +69,19 @@ StepOutcome LocationUpload::receiveLocations() {
     c_.view.setStatusBold(true);
     c_.view.setStatusText("Receiving New Locations from " + c_.vars.vDeviceName + "...");
     std::string locations;
-    if (!extractLocations(c_.state.sRxBuffer, locations)) {
+    const std::string& buffer = c_.state.sRxBuffer;
+    if (!extractLocations(buffer, locations)) {
+        // The design has no end to this wait; a unit that stops half-way or never stops
+        // would otherwise hold the run forever.
+        if (buffer.size() > kMaxReceiveBuffer) {
+            return giveUpReceiving("the " + c_.vars.sDeviceModel + " sent more than expected");
+        }
+        if (buffer.size() != lastSize_) {
+            lastSize_ = buffer.size();
+            lastDataMs_ = c_.loop.tickMs();
+        } else if (c_.loop.tickMs() - lastDataMs_ >= kLocationsSilenceMs) {
+            return giveUpReceiving("the " + c_.vars.sDeviceModel + " stopped sending");
+        }
         return StepOutcome::Continue;
     }
     c_.state.sNewLocations = std::move(locations);
@@ -80,6 +95,16 @@ StepOutcome LocationUpload::receiveLocations() {
     c_.view.setProgress(100);
     c_.state.iStage = 9;
     return StepOutcome::Continue;
+}
+
+StepOutcome LocationUpload::giveUpReceiving(const std::string& why) {
+    c_.state.sRxBuffer.clear();
+    c_.state.sRxBuffer.shrink_to_fit();
+    PortControl(c_).ClosePortAndReset();
+    c_.view.setStatusText(c_.vars.vDeviceName + " updated. " + kCrLf +
+                          "Its stored locations were not received (" + why +
+                          "), so none were sent to the server.");
+    return StepOutcome::Stopped;
 }
 
 void LocationUpload::saveAndUpload() {

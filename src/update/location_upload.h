@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "update/device_link.h"
@@ -12,21 +13,29 @@ class ServerOperations;
 // After the file is sent: the bounded wait for the answer to the locations offer, the
 // reception of the driver's stored locations, and their upload.
 class LocationUpload final {
-public:
+  public:
     LocationUpload(MainContext& context, DeviceLink& link, ServerOperations& server)
         : c_(context), link_(link), server_(server) {}
 
     void tmrUserUpload_Timer();
-    StepOutcome waitForAnswer();       // stage 7
-    StepOutcome receiveLocations();    // stage 8
+    StepOutcome waitForAnswer();     // stage 7
+    StepOutcome receiveLocations();  // stage 8
 
-private:
+  private:
     void saveAndUpload();
+    // Ends the run when the locations stop coming or never end; the unit itself is updated.
+    StepOutcome giveUpReceiving(const std::string& why);
 
     MainContext& c_;
     DeviceLink& link_;
     ServerOperations& server_;
+    // When the receive buffer last grew during stage 8, and how long it was then.
+    std::int64_t lastDataMs_ = 0;
+    std::size_t lastSize_ = 0;
 };
+
+// Stage 8 gives up when the unit sends nothing for this long.
+inline constexpr std::int64_t kLocationsSilenceMs = 60000;
 
 // The driver's locations in a receive buffer: the text before the ETX that is followed by CR
 // or LF. False while that end has not arrived.

@@ -35,16 +35,16 @@ MainController::MainController(EventLoop& loop, MainView& view, SerialLine& seri
     server_ = std::make_unique<ServerOperations>(context_, *busy_);
     link_ = std::make_unique<DeviceLink>(context_);
     upload_ = std::make_unique<LocationUpload>(context_, *link_, *server_);
-    sequence_ = std::make_unique<UpdateSequence>(context_, *portControl_, *link_, *server_,
-                                                 *upload_);
+    sequence_ =
+        std::make_unique<UpdateSequence>(context_, *portControl_, *link_, *server_, *upload_);
 
     // Each run gets a fresh client whose progress reaches this window.
     context_.makeFtpClient = [this, make = std::move(makeFtpClient)] {
         std::shared_ptr<cFTP> ftp = make();
-        ftp->setFileTransferProgress([this](std::int32_t current, std::int32_t total,
-                                            bool download) {
-            server_->mFTP_FileTransferProgress(current, total, download);
-        });
+        ftp->setFileTransferProgress(
+            [this](std::int32_t current, std::int32_t total, bool download) {
+                server_->mFTP_FileTransferProgress(current, total, download);
+            });
         return ftp;
     };
 
@@ -59,16 +59,28 @@ MainController::MainController(EventLoop& loop, MainView& view, SerialLine& seri
 
 MainController::~MainController() = default;
 
-void MainController::cmdGo_Click() { sequence_->cmdGo_Click(); }
+void MainController::cmdGo_Click() {
+    sequence_->cmdGo_Click();
+}
 
-void MainController::cmdClose_Click() { portControl_->cmdClose_Click(); }
+void MainController::cmdClose_Click() {
+    portControl_->cmdClose_Click();
+}
 
-void MainController::ClosePortAndReset() { portControl_->ClosePortAndReset(); }
+void MainController::ClosePortAndReset() {
+    portControl_->ClosePortAndReset();
+}
 
-void MainController::tmrCheck_Timer() { link_->tmrCheck_Timer(); }
+void MainController::tmrCheck_Timer() {
+    link_->tmrCheck_Timer();
+}
 
-void MainController::tmrUserUpload_Timer() { upload_->tmrUserUpload_Timer(); }
+void MainController::tmrUserUpload_Timer() {
+    upload_->tmrUserUpload_Timer();
+}
 
-void MainController::tmrDots_Timer() { busy_->tmrDots_Timer(); }
+void MainController::tmrDots_Timer() {
+    busy_->tmrDots_Timer();
+}
 
 }  // namespace k9

@@ -50,7 +50,7 @@ struct MainContext {
 // The main window's logic, without widgets: the window forwards its clicks here and paints
 // what the parts tell the view.
 class MainController {
-public:
+  public:
     MainController(EventLoop& loop, MainView& view, SerialLine& serial, const AppConfig& config,
                    FtpClientFactory makeFtpClient);
     ~MainController();
@@ -73,7 +73,7 @@ public:
     void tmrUserUpload_Timer();
     void tmrDots_Timer();
 
-private:
+  private:
     MainContext context_;
     std::unique_ptr<PortControl> portControl_;
     std::unique_ptr<BusyIndicators> busy_;

@@ -27,7 +27,7 @@ struct Message {
 // What the main window's logic needs of the window. Texts are UTF-8; a line break inside a
 // text is CR LF, as the messages are built.
 class MainView {
-public:
+  public:
     virtual ~MainView() = default;
 
     virtual void setStatusText(const std::string& text) = 0;

@@ -152,8 +152,7 @@ StepOutcome UpdateSequence::downloadFile() {
         } catch (const std::exception&) {
             const MessageAnswer answer = c_.view.showMessage(
                 Message{std::string("Attempted download of update failed, ") +
-                            "you may have a problem with your firewall or network, " +
-                            "try again?",
+                            "you may have a problem with your firewall or network, " + "try again?",
                         c_.vars.sDeviceModel + " updating unsuccessful", MessageIcon::Question,
                         MessageButtons::YesNo});
             if (answer == MessageAnswer::Yes && !c_.state.blnStopped) {
@@ -198,8 +197,8 @@ StepOutcome UpdateSequence::sendFile() {
         }
     } catch (const std::exception& e) {
         return askRestart("An Error occured while processing downloaded " + std::string("file (") +
-                          asRuntimeError(e).description() + ")." + kCrLf +
-                          "Restart updating of " + c_.vars.sDeviceModel + "?");
+                          asRuntimeError(e).description() + ")." + kCrLf + "Restart updating of " +
+                          c_.vars.sDeviceModel + "?");
     }
     try {
         if (const StepOutcome sent = sendLines(lineCount); sent != StepOutcome::Continue) {
@@ -214,8 +213,8 @@ StepOutcome UpdateSequence::sendFile() {
     try {
         finishSending();
     } catch (const std::exception& e) {
-        return askRestart("An Error occured after sending file to " + c_.vars.sDeviceModel +
-                          " (" + asRuntimeError(e).description() + ")." + kCrLf +
+        return askRestart("An Error occured after sending file to " + c_.vars.sDeviceModel + " (" +
+                          asRuntimeError(e).description() + ")." + kCrLf +
                           "Restart updating of Sentrel ?");
     }
     return c_.state.blnStopped ? StepOutcome::Stopped : StepOutcome::Continue;
@@ -295,13 +294,12 @@ void UpdateSequence::finishSending() {
     view.setStatusFontName("Tahoma");
     view.setStatusFontSize(10);
     view.setStatusBold(false);
-    view.setStatusText(std::string("Data sent to ") + v.vDeviceModel +
-                       ". Please wait while the data is saved. " + "When the " + v.vDeviceModel +
-                       " has finished saving " + "the data 'Upload Y' will be displayed " +
-                       "on the unit. Using the MODE/MENU or the " +
-                       "MUTE/CANCEL buttons select 'Y' or 'N' and " +
-                       "then press the SELECT button. " + "Only select 'Y' if you have new data " +
-                       "that you want to send to us.");
+    view.setStatusText(
+        std::string("Data sent to ") + v.vDeviceModel + ". Please wait while the data is saved. " +
+        "When the " + v.vDeviceModel + " has finished saving " +
+        "the data 'Upload Y' will be displayed " + "on the unit. Using the MODE/MENU or the " +
+        "MUTE/CANCEL buttons select 'Y' or 'N' and " + "then press the SELECT button. " +
+        "Only select 'Y' if you have new data " + "that you want to send to us.");
     s.iStage = 7;
     if (c_.MSComm1.portOpen()) {
         link_.send(line::kEndOfData);

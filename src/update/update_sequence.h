@@ -17,14 +17,14 @@ class RuntimeError;
 // One update run, from the click on "Start Update" to its end: the wait loop over the
 // stages, the download, the sending of the file, and the run's error handlers.
 class UpdateSequence final {
-public:
+  public:
     UpdateSequence(MainContext& context, PortControl& port, DeviceLink& link,
                    ServerOperations& server, LocationUpload& upload)
         : c_(context), port_(port), link_(link), server_(server), upload_(upload) {}
 
     void cmdGo_Click();
 
-private:
+  private:
     StepOutcome runOnce();
     void startRun();
     StepOutcome waitLoop();

@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QFontMetrics>
-
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -17,6 +16,7 @@
 #include <QTextEdit>
 
 #include <deque>
+#include <fstream>
 #include <vector>
 
 #include "app/app_texts.h"
@@ -401,6 +401,60 @@ TEST_F(AppTest, MenuHasTheDesignedItemsAndShortcuts) {
     // Tab order: Start Update first, then the two lists.
     EXPECT_EQ(ui().cmdGo->nextInFocusChain(), ui().cboPort);
     EXPECT_EQ(ui().cboPort->nextInFocusChain(), ui().cboFile);
+}
+
+// Damaged files on the PC: the program starts, stays usable and leaves clean files behind.
+// Each case is also a row of the fault matrix.
+TEST_F(AppTest, DamagedLocalFilesLeaveTheProgramUsable) {
+    const std::string deep = "{\\rtf1 " + std::string(200000, '{') + "deep";
+    const std::string hostile = "{\\rtf1\\ansi " + std::string(100000, '\\') + "\\u-99999999999" +
+                                "\\'zz{\\*\\pict " + std::string(3000000, 'f') + "}}}}}{{{";
+    struct Case {
+        std::string scenario;
+        std::function<void()> arrange;
+        std::string written;
+    };
+    const std::vector<Case> cases{
+        {"settings file of binary junk",
+         [&] { writeIni(std::string("\0\xff*\x01\x02*\x80\0\n\r\xfe", 12)); }, "*1*1*\r\n"},
+        {"settings file of 32 MB", [&] { writeIni("*3*0*" + std::string(32 << 20, 'x')); },
+         "*3*0*\r\n"},
+        {"guides nested 200,000 deep",
+         [&] {
+             std::ofstream(exeDir + "/K9DownloadInstructions.rtf") << deep;
+             std::ofstream(exeDir + "/UserGuide.rtf") << deep;
+         },
+         "*1*1*\r\n"},
+        {"guides of hostile control words",
+         [&] {
+             std::ofstream(exeDir + "/K9DownloadInstructions.rtf") << hostile;
+             std::ofstream(exeDir + "/UserGuide.rtf") << hostile;
+         },
+         "*1*1*\r\n"},
+    };
+    std::ofstream table("fault-matrix-local.txt");
+    for (const auto& c : cases) {
+        c.arrange();
+        ASSERT_TRUE(start()) << c.scenario;
+        EXPECT_TRUE(window().isVisible()) << c.scenario;
+        EXPECT_TRUE(messages_->shown.empty()) << c.scenario;
+        EXPECT_TRUE(ui().cmdGo->isEnabled()) << c.scenario;
+        driver.when<HelpDialog>([](HelpDialog& frmHelp) {
+            frmHelp.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+        });
+        ui().MnuMainHelp->trigger();
+        window().close();
+        EXPECT_EQ(readIni(), c.written) << c.scenario;
+        table << "local | " << c.scenario << " | "
+              << (::testing::Test::HasFailure() ? "FAILED"
+                                                : "starts, Help opens, QK.ini rewritten as " +
+                                                      c.written.substr(0, c.written.size() - 2))
+              << "\n";
+        app.reset();
+        QFile::remove(QString::fromStdString(workDir + "QK.ini"));
+        QFile::remove(QString::fromStdString(exeDir + "/K9DownloadInstructions.rtf"));
+        QFile::remove(QString::fromStdString(exeDir + "/UserGuide.rtf"));
+    }
 }
 
 TEST_F(AppTest, FolderThatCannotBeCreatedEndsTheProgram) {

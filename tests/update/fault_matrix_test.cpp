@@ -1,0 +1,407 @@
+// Faults a driver meets at the worst moment, one row each: the unit, the server, the PC. Every
+// row runs a whole update on the virtual clock and must end with the design's message (or the
+// mended behaviour), the window idle, nothing left open and the driver's locations not lost.
+// The rows and their outcomes are printed as a table and written to fault-matrix.txt.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "controller_harness.h"
+#include "local_ftp_server.h"
+#include "sim_serial_line.h"
+#include "sim_unit.h"
+#include "transfer/cftp.h"
+#include "update/device_link.h"
+#include "update/location_upload.h"
+
+namespace k9 {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ControllerHarness;
+
+const std::string kSerial = "K9A1234";
+const std::string kLocations = "52.00001,-1.00002,40,USER\r\n53.00001,-2.00002,50,USER\r\n";
+const std::string kUpdated =
+    "Sentrel K9 updated. \r\nClose this program and disconnect K9 from your PC.";
+const std::string kFailed = "Sentrel K9 updating unsuccessful";
+const std::string kNoAnswer =
+    "Unable to communicate with device. Please check connections and try again.";
+const std::string kWrongPort = kNoAnswer + " You may have the wrong Com Port selected.";
+
+std::string lines(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += "51." + std::to_string(10000 + i) + ",-0.2,CAM,30,ROW" + std::to_string(i) + "\r\n";
+    }
+    return text;
+}
+
+int openDescriptors() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++n;
+    }
+    return n;
+}
+
+struct Scenario {
+    SimOptions unit;
+    FtpFaults faults;
+    std::string ftpHost;  // empty: the local server
+    enum class RemoteFile { Present, Missing, Empty } remoteFile = RemoteFile::Present;
+    std::function<void(ControllerHarness&)> beforeRun;
+};
+
+// The driver's locations reach the server, stay in the working folder, or stay on the unit.
+enum class Locations { Uploaded, KeptLocally, OnTheUnit };
+
+struct Expect {
+    Expect(std::string status_, std::size_t messages_ = 0, std::string first = {},
+           Locations where = Locations::OnTheUnit)
+        : status(std::move(status_)),
+          messages(messages_),
+          firstMessageStart(std::move(first)),
+          locations(where) {}
+
+    std::string status;
+    std::size_t messages;
+    std::string firstMessageStart;
+    Locations locations;
+};
+
+struct Row {
+    std::string group;
+    std::string scenario;
+    std::function<void(Scenario&)> arrange;
+    Expect expect;
+};
+
+std::string oneLine(std::string text) {
+    for (auto p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n")) {
+        text.replace(p, 2, " / ");
+    }
+    return text;
+}
+
+std::vector<std::string>& table() {
+    static std::vector<std::string> rows;
+    return rows;
+}
+
+class FaultMatrix : public ::testing::TestWithParam<Row> {
+  protected:
+    static void SetUpTestSuite() { server_ = new LocalFtpServer({{kSerial, "4321A9K", kSerial}}); }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+        std::ofstream out("fault-matrix.txt");
+        const std::string head = "Fault matrix: scenario | outcome";
+        std::printf("\n%s\n", head.c_str());
+        out << head << "\n";
+        for (const auto& row : table()) {
+            std::printf("  %s\n", row.c_str());
+            out << row << "\n";
+        }
+    }
+    static LocalFtpServer* server_;
+};
+
+LocalFtpServer* FaultMatrix::server_ = nullptr;
+
+TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
+    const Row& row = GetParam();
+    server_->clearFaults();
+    server_->removeFile(kSerial, kSerial + ".txt");
+    Scenario setup;
+    setup.unit.saveMs = 3000;
+    setup.unit.locations = kLocations;
+    row.arrange(setup);
+    server_->removeFile(kSerial, "LocationsLite.txt");
+    if (setup.remoteFile != Scenario::RemoteFile::Missing) {
+        server_->putFile(kSerial, "LocationsLite.txt",
+                         setup.remoteFile == Scenario::RemoteFile::Empty ? "" : lines(60));
+    }
+    server_->setFaults(setup.faults);
+
+    const int descriptorsBefore = openDescriptors();
+    {
+        VirtualEventLoop loop;
+        SimUnit unit(setup.unit);
+        SimSerialLine line(loop, unit, 1);
+        const auto factory = [&loop] {
+            return std::make_shared<cFTP>(
+                loop, InternetSettings{.connectTimeout = 2s, .stallTimeout = 2s});
+        };
+        ControllerHarness h(loop, line, setup.ftpHost.empty() ? server_->hostPort() : setup.ftpHost,
+                            factory);
+        if (setup.beforeRun) {
+            setup.beforeRun(h);
+        }
+        h.controller().cmdGo_Click();
+        server_->clearFaults();
+
+        const auto& view = h.view;
+        EXPECT_EQ(view.status, row.expect.status);
+        EXPECT_EQ(view.messages.size(), row.expect.messages);
+        if (!row.expect.firstMessageStart.empty() && !view.messages.empty()) {
+            EXPECT_EQ(view.messages[0].text.rfind(row.expect.firstMessageStart, 0), 0u)
+                << view.messages[0].text;
+        }
+        // Back to idle, with nothing held.
+        EXPECT_TRUE(view.idle());
+        EXPECT_FALSE(line.portOpen());
+        EXPECT_EQ(h.controller().context().files.openCount(), 0u);
+        EXPECT_EQ(h.state().mFTP, nullptr);
+        EXPECT_LE(h.state().sRxBuffer.size(), kMaxReceiveBuffer);
+        // Nothing of the driver's lost.
+        const bool onServer = server_->hasFile(kSerial, kSerial + ".txt");
+        const bool kept = h.workFileExists(kSerial + ".txt");
+        switch (row.expect.locations) {
+            case Locations::Uploaded:
+                ASSERT_TRUE(onServer);
+                EXPECT_EQ(server_->readFile(kSerial, kSerial + ".txt"), kLocations + "\r\n");
+                EXPECT_FALSE(kept);
+                break;
+            case Locations::KeptLocally:
+                // Whatever the server made of a rejected upload, the file stays here.
+                EXPECT_EQ(h.readWorkFile(kSerial + ".txt"), kLocations + "\r\n");
+                break;
+            case Locations::OnTheUnit:
+                EXPECT_FALSE(onServer);
+                break;
+        }
+        std::string outcome = oneLine(view.status);
+        if (!view.messages.empty()) {
+            outcome += " [" + std::to_string(view.messages.size()) + " message" +
+                       (view.messages.size() > 1 ? "s" : "") + ": \"" +
+                       oneLine(view.messages[0].text).substr(0, 48) + "...\"]";
+        }
+        const char* where[] = {"locations uploaded", "locations kept locally",
+                               "locations stay on the unit"};
+        outcome += "; " + std::string(where[static_cast<int>(row.expect.locations)]);
+        table().push_back(row.group + " | " + row.scenario + " | " +
+                          (::testing::Test::HasFailure() ? "FAILED: " : "") + outcome);
+    }
+    EXPECT_EQ(openDescriptors(), descriptorsBefore);
+}
+
+using L = Locations;
+const std::string kRuntime = "A runtime error has occured : \r\nSource: Serial port";
+const std::string kSending = "An Error occured while sending file to K9 (";
+const std::string kConnect = "An error has occurred whilst trying to connect to the server.";
+const std::string kDownload =
+    "An Error has occured while trying to download data from the Quillmark Server.";
+const std::string kDownloadQuestion = "Attempted download of update failed, ";
+const std::string kUploadFailed = "An Error has occured while trying to upload data";
+const std::string kStoppedSending =
+    "Sentrel K9 updated. \r\nIts stored locations were not received (the K9 stopped sending), "
+    "so none were sent to the server.";
+
+std::vector<Row> unitRows() {
+    std::vector<Row> rows;
+    auto silent = [](int stage) {
+        return [stage](Scenario& s) { s.unit.silentFromStage = stage; };
+    };
+    rows.push_back({"unit", "silent from stage 1", silent(1), {kWrongPort}});
+    for (int stage : {2, 3, 4}) {
+        rows.push_back(
+            {"unit", "silent from stage " + std::to_string(stage), silent(stage), {kNoAnswer}});
+    }
+    // From stage 5 on the unit only listens until it makes its offer: silence there is an
+    // offer never answered, which ends as a success.
+    for (int stage : {5, 6, 7}) {
+        rows.push_back(
+            {"unit", "silent from stage " + std::to_string(stage), silent(stage), {kUpdated}});
+    }
+    rows.push_back(
+        {"unit", "silent from stage 8 (offer accepted, no data)", silent(8), {kStoppedSending}});
+    // The unit never repeats its answer to the offer: an answer lost to noise or without its CR
+    // is an offer never answered, and the locations stay on the unit.
+    auto answeredAt = [](int stage) { return stage == 7 ? L::OnTheUnit : L::Uploaded; };
+    for (int stage : {1, 3, 7}) {
+        rows.push_back({"unit",
+                        "garbage instead of the keyword, stage " + std::to_string(stage),
+                        [stage](Scenario& s) { s.unit.garbageInsteadStage = stage; },
+                        {kUpdated, 0, "", answeredAt(stage)}});
+        rows.push_back({"unit",
+                        "garbage before the keyword, stage " + std::to_string(stage),
+                        [stage](Scenario& s) { s.unit.garbageBeforeStage = stage; },
+                        {kUpdated, 0, "", L::Uploaded}});
+    }
+    for (int stage : {1, 2, 4, 7}) {
+        rows.push_back({"unit",
+                        "keyword split across reads, stage " + std::to_string(stage),
+                        [stage](Scenario& s) { s.unit.splitKeywordStage = stage; },
+                        {kUpdated, 0, "", L::Uploaded}});
+        rows.push_back({"unit",
+                        "keyword without CR, stage " + std::to_string(stage),
+                        [stage](Scenario& s) { s.unit.noCrStage = stage; },
+                        {kUpdated, 0, "", answeredAt(stage)}});
+    }
+    for (int stage : {2, 3, 4}) {
+        rows.push_back({"unit",
+                        "two keywords in one read, stage " + std::to_string(stage),
+                        [stage](Scenario& s) { s.unit.mergedKeywordStage = stage; },
+                        {kUpdated, 0, "", L::Uploaded}});
+    }
+    // Locations in the same read as the answer go with the emptied buffer; the wait for them
+    // then ends on the unit's silence.
+    rows.push_back({"unit",
+                    "locations in the same read as the answer",
+                    [](Scenario& s) { s.unit.mergedKeywordStage = 8; },
+                    {kStoppedSending}});
+    for (int stage : {1, 2, 3, 4}) {
+        rows.push_back({"unit",
+                        "unplugged at stage " + std::to_string(stage),
+                        [stage](Scenario& s) { s.unit.disconnectAtStage = stage; },
+                        {kFailed, 1, kRuntime}});
+    }
+    // Cut as the download starts, the next read finds the port gone; cut as the data starts,
+    // the sending loop does.
+    rows.push_back({"unit",
+                    "unplugged at stage 5",
+                    [](Scenario& s) { s.unit.disconnectAtStage = 5; },
+                    {kFailed, 1, kRuntime}});
+    rows.push_back({"unit",
+                    "unplugged at stage 6",
+                    [](Scenario& s) { s.unit.disconnectAtStage = 6; },
+                    {kFailed, 1, kSending}});
+    rows.push_back({"unit",
+                    "unplugged mid-file (line 30 of 60)",
+                    [](Scenario& s) { s.unit.disconnectAfterLines = 30; },
+                    {kFailed, 1, kSending}});
+    for (int stage : {7, 8}) {
+        rows.push_back({"unit",
+                        "unplugged at stage " + std::to_string(stage),
+                        [stage](Scenario& s) { s.unit.disconnectAtStage = stage; },
+                        {kFailed, 1, kRuntime}});
+    }
+    rows.push_back({"unit",
+                    "endless locations without an end (flood)",
+                    [](Scenario& s) { s.unit.flood = true; },
+                    {"Sentrel K9 updated. \r\nIts stored locations were not received (the K9 "
+                     "sent more than expected), so none were sent to the server."}});
+    rows.push_back({"unit",
+                    "lower-case serial number",
+                    [](Scenario& s) { s.unit.serialFault = SerialFault::kLowerCase; },
+                    {kUpdated, 0, "", L::Uploaded}});
+    rows.push_back({"unit",
+                    "serial number with invalid characters",
+                    [](Scenario& s) { s.unit.serialFault = SerialFault::kInvalidChars; },
+                    {"Sentrel K9 updating unsuccessful: the unit sent an invalid serial "
+                     "number."}});
+    return rows;
+}
+
+std::vector<Row> serverRows() {
+    std::vector<Row> rows;
+    auto fault = [](auto set) { return [set](Scenario& s) { set(s.faults); }; };
+    rows.push_back({"server",
+                    "unreachable",
+                    [](Scenario& s) { s.ftpHost = "127.0.0.1:1"; },
+                    {kFailed, 2, kConnect}});
+    rows.push_back({"server",
+                    "login refused",
+                    fault([](FtpFaults& f) { f.refuseLogin = true; }),
+                    {kFailed, 2, kConnect}});
+    rows.push_back({"server",
+                    "no greeting (login stalls)",
+                    fault([](FtpFaults& f) { f.stallLogin = true; }),
+                    {kFailed, 2, kConnect}});
+    rows.push_back({"server",
+                    "listing refused",
+                    fault([](FtpFaults& f) { f.refuseList = true; }),
+                    {kFailed, 6, kDownload}});
+    rows.push_back({"server",
+                    "file missing",
+                    [](Scenario& s) { s.remoteFile = Scenario::RemoteFile::Missing; },
+                    {kFailed, 6, kDownload}});
+    rows.push_back({"server",
+                    "file empty",
+                    [](Scenario& s) { s.remoteFile = Scenario::RemoteFile::Empty; },
+                    {kFailed, 6, kDownload}});
+    rows.push_back({"server",
+                    "retrieve refused (550)",
+                    fault([](FtpFaults& f) { f.retr550 = true; }),
+                    {kFailed, 6, kDownload}});
+    rows.push_back({"server",
+                    "data connection dropped mid-file",
+                    fault([](FtpFaults& f) { f.dropData = true; }),
+                    {kFailed, 6, kDownload}});
+    rows.push_back({"server",
+                    "data connection reset mid-file",
+                    fault([](FtpFaults& f) { f.resetData = true; }),
+                    {kFailed, 6, kDownload}});
+    rows.push_back({"server",
+                    "stalled transfer",
+                    fault([](FtpFaults& f) { f.stallData = true; }),
+                    {kFailed, 6, kDownload}});
+    rows.push_back({"server",
+                    "fewer bytes than listed",
+                    fault([](FtpFaults& f) { f.listSizeDelta = 100; }),
+                    {kFailed, 6, kDownload}});
+    rows.push_back({"server",
+                    "more bytes than listed (whole file still sent)",
+                    fault([](FtpFaults& f) { f.listSizeDelta = -100; }),
+                    {kUpdated, 0, "", L::Uploaded}});
+    rows.push_back({"server",
+                    "upload rejected at its end (552)",
+                    fault([](FtpFaults& f) { f.rejectStore = true; }),
+                    {kUpdated, 1, kUploadFailed, L::KeptLocally}});
+    return rows;
+}
+
+std::vector<Row> localRows() {
+    std::vector<Row> rows;
+    rows.push_back({"local",
+                    "temporary file cannot be written",
+                    [](Scenario& s) {
+                        s.beforeRun = [](ControllerHarness& h) {
+                            std::filesystem::create_directory(h.workDir() + "temp.qk");
+                        };
+                    },
+                    {kFailed, 1, kDownloadQuestion}});
+    rows.push_back({"local",
+                    "disk full for the temporary file",
+                    [](Scenario& s) {
+                        s.beforeRun = [](ControllerHarness& h) {
+                            std::filesystem::create_symlink("/dev/full", h.workDir() + "temp.qk");
+                        };
+                    },
+                    {kFailed, 1, kDownloadQuestion}});
+    rows.push_back({"local",
+                    "disk full for the locations file",
+                    [](Scenario& s) {
+                        s.beforeRun = [](ControllerHarness& h) {
+                            std::filesystem::create_symlink("/dev/full",
+                                                            h.workDir() + kSerial + ".txt");
+                        };
+                    },
+                    {kFailed, 1, "A runtime error has occured : \r\nSource: File"}});
+    return rows;
+}
+
+std::vector<Row> allRows() {
+    std::vector<Row> rows = unitRows();
+    for (auto& r : serverRows()) {
+        rows.push_back(std::move(r));
+    }
+    for (auto& r : localRows()) {
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
+std::string rowName(const ::testing::TestParamInfo<Row>& info) {
+    std::string name = info.param.group + "_" + std::to_string(info.index);
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(allRows()), rowName);
+
+}  // namespace
+}  // namespace k9
