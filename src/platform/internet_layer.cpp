@@ -714,21 +714,33 @@ InternetHandle InternetLayer::ftpOpenFile(InternetHandle connectionHandle,
     return addHandle(t);
 }
 
-bool InternetLayer::readFile(InternetHandle file, void* buffer, std::uint32_t toRead,
-                             std::uint32_t* bytesRead) {
-    CallScope scope(*this);
-    if (bytesRead != nullptr) {
-        *bytesRead = 0;
+std::shared_ptr<Transfer> InternetLayer::transferFor(InternetHandle file, bool writing,
+                                                     const void* buffer, std::uint32_t count,
+                                                     std::uint32_t* moved) {
+    if (moved != nullptr) {
+        *moved = 0;
     }
     auto t = lookup<Transfer>(file);
     if (!t) {
+        return nullptr;
+    }
+    if (t->mode != (writing ? Transfer::Mode::Write : Transfer::Mode::Read)) {
+        fail(inet::kIncorrectHandleType);
+        return nullptr;
+    }
+    if (moved == nullptr || (buffer == nullptr && count != 0)) {
+        fail(inet::kInvalidParameter);
+        return nullptr;
+    }
+    return t;
+}
+
+bool InternetLayer::readFile(InternetHandle file, void* buffer, std::uint32_t toRead,
+                             std::uint32_t* bytesRead) {
+    CallScope scope(*this);
+    auto t = transferFor(file, false, buffer, toRead, bytesRead);
+    if (!t) {
         return false;
-    }
-    if (t->mode != Transfer::Mode::Read) {
-        return fail(inet::kIncorrectHandleType);
-    }
-    if (bytesRead == nullptr || (buffer == nullptr && toRead != 0)) {
-        return fail(inet::kInvalidParameter);
     }
     if (toRead == 0) {
         return true;
@@ -759,18 +771,9 @@ bool InternetLayer::readFile(InternetHandle file, void* buffer, std::uint32_t to
 bool InternetLayer::writeFile(InternetHandle file, const void* buffer, std::uint32_t toWrite,
                               std::uint32_t* bytesWritten) {
     CallScope scope(*this);
-    if (bytesWritten != nullptr) {
-        *bytesWritten = 0;
-    }
-    auto t = lookup<Transfer>(file);
+    auto t = transferFor(file, true, buffer, toWrite, bytesWritten);
     if (!t) {
         return false;
-    }
-    if (t->mode != Transfer::Mode::Write) {
-        return fail(inet::kIncorrectHandleType);
-    }
-    if (bytesWritten == nullptr || (buffer == nullptr && toWrite != 0)) {
-        return fail(inet::kInvalidParameter);
     }
     if (t->done) {
         return failedOrStalled(*t) ? finishFailure(*t) : fail(inet::kConnectionAborted);

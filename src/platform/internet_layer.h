@@ -115,6 +115,10 @@ class InternetLayer final {
     InternetHandle addHandle(const std::shared_ptr<Object>& object);
     void retire(const std::shared_ptr<Object>& object);
     bool fail(std::uint32_t code);
+    // The transfer a read or write names, after checking its arguments; null, with the error
+    // set, when they do not fit.
+    std::shared_ptr<Transfer> transferFor(InternetHandle file, bool writing, const void* buffer,
+                                          std::uint32_t count, std::uint32_t* moved);
 
     std::shared_ptr<Transfer> newTransfer(const std::shared_ptr<Connection>& connection,
                                           const std::string& path, bool rawPath);
