@@ -14,7 +14,7 @@ DEPS := cmake make g++ pkg-config git \
         xvfb xauth clang libclang-rt-14-dev \
         fonts-liberation
 
-.PHONY: deps configure build test demo bench clean
+.PHONY: deps configure build test demo bench clean sanitize fuzz
 
 deps:
 	@missing=$$(for p in $(DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
@@ -36,6 +36,27 @@ test: build
 
 bench: build
 	cmake --build $(BUILD) --target run_benchmarks
+
+# The whole test suite under AddressSanitizer (with LeakSanitizer) and UBSan; any finding fails
+# its test. Leaks of the system's libraries are suppressed in fuzz/lsan.supp, ours never.
+ASAN_BUILD ?= build-asan
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1:strict_init_order=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/fuzz/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+sanitize: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DK9_SANITIZE=ON -DK9_BUILD_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+	cd $(ASAN_BUILD) && $(SANITIZER_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
+
+# libFuzzer targets built with clang, each run for FUZZ_SECONDS from its seed corpus in
+# fuzz/corpus/; any crash, sanitizer finding or broken invariant fails.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 30
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		-DK9_FUZZ=ON -DK9_BUILD_TESTS=OFF -DK9_BUILD_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzzers
+	fuzz/run_fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 # Opens the updater on a simulated K9 (COM1) and a local FTP server; closing the window stops
 # them. Without a display it explains how to run under xvfb-run instead.

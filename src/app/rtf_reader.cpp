@@ -385,8 +385,8 @@ class Parser final {
             const char16_t high = pendingHigh_;
             pendingHigh_ = 0;
             if (isLowSurrogate(u)) {
-                append(high);
-                append(u);
+                const char16_t pair[] = {high, u};
+                append(std::u16string_view(pair, 2));
                 return;
             }
             append(u'\uFFFD');
@@ -400,7 +400,11 @@ class Parser final {
         }
     }
 
-    void append(char16_t u) {
+    void append(char16_t u) { append(std::u16string_view(&u, 1)); }
+
+    // The code units of one character, both halves of a surrogate pair, go into the run
+    // together or not at all: a pair cut by the output limit would leave half a character.
+    void append(std::u16string_view units) {
         if (stopped_) {
             return;
         }
@@ -410,11 +414,15 @@ class Parser final {
                 return;
             }
         }
+        if (output_ + units.size() > limits_.maxOutput) {
+            stop();
+            return;
+        }
         runFormat_ = state().chars;
-        run_.push_back(u);
+        run_.append(units);
         hasText_ = true;
         textPara_ = state().para;
-        countOutput();
+        countOutput(units.size());
     }
 
     void paragraph() {
@@ -447,8 +455,9 @@ class Parser final {
         }
     }
 
-    void countOutput() {
-        if (++output_ >= limits_.maxOutput) {
+    void countOutput(std::size_t units = 1) {
+        output_ += units;
+        if (output_ >= limits_.maxOutput) {
             stop();
         }
     }
@@ -496,6 +505,10 @@ qreal toPixels(int twips) {
     return twips / 15.0;
 }
 
+// QTextDocument's marks of the start and end of a frame (QTextBeginningOfFrame, QTextEndOfFrame).
+constexpr char16_t kFrameStart = u'\uFDD0';
+constexpr char16_t kFrameEnd = u'\uFDD1';
+
 class DocumentBuilder final : public RtfSink {
   public:
     explicit DocumentBuilder(QTextDocument& doc) : cursor_(&doc) { cursor_.beginEditBlock(); }
@@ -508,7 +521,15 @@ class DocumentBuilder final : public RtfSink {
         qf.setFontWeight(format.bold ? QFont::Bold : QFont::Normal);
         qf.setFontItalic(format.italic);
         qf.setFontUnderline(format.underline);
-        cursor_.insertText(QString::fromUtf16(run.data(), static_cast<qsizetype>(run.size())), qf);
+        // Copied as it is: fromUtf16 would take a leading U+FEFF or U+FFFE for a byte order mark
+        // and drop it, or swap the bytes of the whole run.
+        QString text(reinterpret_cast<const QChar*>(run.data()),
+                     static_cast<qsizetype>(run.size()));
+        // The document keeps its frame marks in the text; inserted as text they would start new
+        // paragraphs.
+        text.replace(QChar(kFrameStart), QChar::ReplacementCharacter);
+        text.replace(QChar(kFrameEnd), QChar::ReplacementCharacter);
+        cursor_.insertText(text, qf);
     }
 
     void paragraphEnd(const RtfParaFormat& format) override {

@@ -1,7 +1,6 @@
 #include "update/device_link.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "platform/runtime_error.h"
 #include "ports/port_control.h"
@@ -18,8 +17,11 @@ std::string cutSerialNumber(const std::string& buffer) {
     std::string serial = buffer.substr(p + 5, 7);
     // A short serial number is followed by its line end, which is not part of it.
     serial = serial.substr(0, serial.find_first_of("\r\n"));
+    // ASCII only: the locale must not decide what a unit's serial number is.
     for (char& ch : serial) {
-        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (ch >= 'a' && ch <= 'z') {
+            ch = static_cast<char>(ch - 'a' + 'A');
+        }
     }
     return serial;
 }
@@ -27,7 +29,8 @@ std::string cutSerialNumber(const std::string& buffer) {
 bool isValidSerialNumber(const std::string& serial) {
     return !serial.empty() && serial.size() <= 7 &&
            std::all_of(serial.begin(), serial.end(), [](char ch) {
-               return std::isalnum(static_cast<unsigned char>(ch)) || ch == '-' || ch == '_';
+               return (ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') ||
+                      (ch >= '0' && ch <= '9') || ch == '-' || ch == '_';
            });
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/runtime_error.h"
 #include "ports/busy_indicators.h"
 #include "ports/port_control.h"
 #include "transfer/cftp.h"
@@ -41,6 +42,9 @@ MainController::MainController(EventLoop& loop, MainView& view, SerialLine& seri
     // Each run gets a fresh client whose progress reaches this window.
     context_.makeFtpClient = [this, make = std::move(makeFtpClient)] {
         std::shared_ptr<cFTP> ftp = make();
+        if (!ftp) {
+            throw RuntimeError(51, "K9Updater", "The FTP client could not be created");
+        }
         ftp->setFileTransferProgress(
             [this](std::int32_t current, std::int32_t total, bool download) {
                 server_->mFTP_FileTransferProgress(current, total, download);

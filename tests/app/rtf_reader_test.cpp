@@ -319,6 +319,18 @@ class RtfFileTest : public ::testing::Test {
     QTemporaryDir dir_;
 };
 
+TEST(RtfReader, SurrogatePairsAndMarksSurviveLimitsAndTheDocument) {
+    // A pair cut by the output limit is dropped whole, not left as half a character.
+    TextSink sink;
+    parse("{\\rtf1 " + QByteArray(39, 'a') + "\\u-10179?\\u-8704?}", sink,
+          RtfLimits{.maxOutput = 40});
+    EXPECT_EQ(sink.out, std::u16string(39, u'a'));
+    // Byte-order marks stay text, and Qt's own frame marks cannot be smuggled in.
+    QTextDocument doc;
+    ASSERT_TRUE(loadRtf(doc, "{\\rtf1 x\\b\\u-2 ab\\b0\\uc0\\u65279 c\\u-560 d}"));
+    EXPECT_EQ(doc.toRawText(), QString::fromStdU16String(u"x\uFFFEb\uFEFFc\uFFFDd"));
+}
+
 TEST_F(RtfFileTest, LoadsAFileAndRefusesWhatCannotBeRead) {
     QTextDocument doc;
     ASSERT_TRUE(loadRtfFile(doc, write("guide.rtf", R"({\rtf1 {\b Heading}\par Body})")));

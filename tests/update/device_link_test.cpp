@@ -3,6 +3,7 @@
 #include "controller_harness.h"
 #include "scripted_serial_line.h"
 #include "update/device_link.h"
+#include "update/location_upload.h"
 
 namespace k9 {
 namespace {
@@ -168,6 +169,16 @@ TEST(SerialNumber, IsCutAfterTheFirstFtpunUpToItsLineEnd) {
     EXPECT_FALSE(isValidSerialNumber("A B"));
     EXPECT_FALSE(isValidSerialNumber("..\\x"));
     EXPECT_FALSE(isValidSerialNumber("12345678"));
+    // Letters beyond ASCII are not letters here, whatever the locale says.
+    EXPECT_FALSE(isValidSerialNumber("K9\xc4\xe9"));
+    EXPECT_EQ(cutSerialNumber("#FTPUNk9\xe4" "b\r"), "K9\xe4" "B");
+}
+
+TEST(Locations, AreTheTextBeforeTheEtxThatEndsThemExactlyAsReceived) {
+    std::string out;
+    EXPECT_FALSE(extractLocations("51.5,-0.1,30\x03", out));
+    ASSERT_TRUE(extractLocations("51.5,-0.1,30\x03x,USER\r\n\x03\r\n\x03\n", out));
+    EXPECT_EQ(out, "51.5,-0.1,30\x03x,USER\r\n");
 }
 
 TEST_F(DeviceLinkTest, StageConditionsNeedACrExceptForThePassword) {
