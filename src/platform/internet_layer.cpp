@@ -793,18 +793,30 @@ bool InternetLayer::writeFile(InternetHandle file, const void* buffer, std::uint
     return true;
 }
 
+std::shared_ptr<Connection> InternetLayer::idleConnectionFor(InternetHandle connectionHandle,
+                                                             const std::string& localFile,
+                                                             const std::string& remoteFile) {
+    auto connection = lookup<Connection>(connectionHandle);
+    if (!connection) {
+        return nullptr;
+    }
+    if (remoteFile.empty() || localFile.empty()) {
+        fail(inet::kInvalidParameter);
+        return nullptr;
+    }
+    if (auto busy = connection->busy.lock(); busy && !busy->closed) {
+        fail(inet::kFtpTransferInProgress);
+        return nullptr;
+    }
+    return connection;
+}
+
 bool InternetLayer::ftpPutFile(InternetHandle connectionHandle, const std::string& localFile,
                                const std::string& remoteFile, std::uint32_t flags) {
     CallScope scope(*this);
-    auto connection = lookup<Connection>(connectionHandle);
+    auto connection = idleConnectionFor(connectionHandle, localFile, remoteFile);
     if (!connection) {
         return false;
-    }
-    if (remoteFile.empty() || localFile.empty()) {
-        return fail(inet::kInvalidParameter);
-    }
-    if (auto busy = connection->busy.lock(); busy && !busy->closed) {
-        return fail(inet::kFtpTransferInProgress);
     }
     FilePtr source(std::fopen(localFile.c_str(), "rb"));
     if (!source) {
@@ -835,15 +847,9 @@ bool InternetLayer::ftpGetFile(InternetHandle connectionHandle, const std::strin
                                const std::string& localFile, bool failIfExists, std::uint32_t,
                                std::uint32_t flags) {
     CallScope scope(*this);
-    auto connection = lookup<Connection>(connectionHandle);
+    auto connection = idleConnectionFor(connectionHandle, localFile, remoteFile);
     if (!connection) {
         return false;
-    }
-    if (remoteFile.empty() || localFile.empty()) {
-        return fail(inet::kInvalidParameter);
-    }
-    if (auto busy = connection->busy.lock(); busy && !busy->closed) {
-        return fail(inet::kFtpTransferInProgress);
     }
     if (failIfExists) {
         if (FilePtr existing(std::fopen(localFile.c_str(), "rb")); existing) {

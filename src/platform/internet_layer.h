@@ -117,6 +117,11 @@ class InternetLayer final {
     bool fail(std::uint32_t code);
     // The transfer a read or write names, after checking its arguments; null, with the error
     // set, when they do not fit.
+    // The connection a whole-file put or get names, when its file names are given and no
+    // transfer is running on it; null, with the error set, otherwise.
+    std::shared_ptr<Connection> idleConnectionFor(InternetHandle connectionHandle,
+                                                  const std::string& localFile,
+                                                  const std::string& remoteFile);
     std::shared_ptr<Transfer> transferFor(InternetHandle file, bool writing, const void* buffer,
                                           std::uint32_t count, std::uint32_t* moved);
 
