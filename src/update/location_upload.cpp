@@ -71,7 +71,7 @@ StepOutcome LocationUpload::receiveLocations() {
     std::string locations;
     const std::string& buffer = c_.state.sRxBuffer;
     if (!extractLocations(buffer, locations)) {
-        // The design has no end to this wait; a unit that stops half-way or never stops
+        // Nothing else ends this wait: a unit that stops half-way or never stops
         // would otherwise hold the run forever.
         if (buffer.size() > kMaxReceiveBuffer) {
             return giveUpReceiving("the " + c_.vars.sDeviceModel + " sent more than expected");
