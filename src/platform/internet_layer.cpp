@@ -811,6 +811,26 @@ std::shared_ptr<Connection> InternetLayer::idleConnectionFor(InternetHandle conn
     return connection;
 }
 
+std::shared_ptr<Transfer> InternetLayer::runWholeFile(const std::shared_ptr<Connection>& connection,
+                                                      const std::string& remoteFile,
+                                                      std::uint32_t flags, std::FILE* file,
+                                                      bool upload, bool& alive) {
+    auto t = newTransfer(connection, "/" + remoteFile, false);
+    if (!t || !setTransferType(*t, flags)) {
+        return nullptr;
+    }
+    t->mode = upload ? Transfer::Mode::PutFile : Transfer::Mode::GetFile;
+    t->file = file;
+    if (upload) {
+        curl_easy_setopt(t->easy, CURLOPT_UPLOAD, 1L);
+    }
+    connection->busy = t;
+    connection->children.push_back(t);
+    alive = drive(*t, Phase::Transfer, never);
+    retire(t);
+    return t;
+}
+
 bool InternetLayer::ftpPutFile(InternetHandle connectionHandle, const std::string& localFile,
                                const std::string& remoteFile, std::uint32_t flags) {
     CallScope scope(*this);
@@ -822,17 +842,11 @@ bool InternetLayer::ftpPutFile(InternetHandle connectionHandle, const std::strin
     if (!source) {
         return fail(internetCodeForErrno(errno, false));
     }
-    auto t = newTransfer(connection, "/" + remoteFile, false);
-    if (!t || !setTransferType(*t, flags)) {
+    bool alive = false;
+    auto t = runWholeFile(connection, remoteFile, flags, source.get(), true, alive);
+    if (!t) {
         return false;
     }
-    t->mode = Transfer::Mode::PutFile;
-    t->file = source.get();
-    curl_easy_setopt(t->easy, CURLOPT_UPLOAD, 1L);
-    connection->busy = t;
-    connection->children.push_back(t);
-    const bool alive = drive(*t, Phase::Transfer, never);
-    retire(t);
     if (!alive) {
         return fail(inet::kOperationCancelled);
     }
@@ -860,16 +874,11 @@ bool InternetLayer::ftpGetFile(InternetHandle connectionHandle, const std::strin
     if (!sink) {
         return fail(internetCodeForErrno(errno, true));
     }
-    auto t = newTransfer(connection, "/" + remoteFile, false);
-    if (!t || !setTransferType(*t, flags)) {
+    bool alive = false;
+    auto t = runWholeFile(connection, remoteFile, flags, sink.get(), false, alive);
+    if (!t) {
         return false;
     }
-    t->mode = Transfer::Mode::GetFile;
-    t->file = sink.get();
-    connection->busy = t;
-    connection->children.push_back(t);
-    const bool alive = drive(*t, Phase::Transfer, never);
-    retire(t);
     bool ok = alive && !failedOrStalled(*t);
     if (ok && std::fclose(sink.release()) != 0) {
         t->fileErrno = errno != 0 ? errno : EIO;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <string>
@@ -122,6 +123,11 @@ class InternetLayer final {
     std::shared_ptr<Connection> idleConnectionFor(InternetHandle connectionHandle,
                                                   const std::string& localFile,
                                                   const std::string& remoteFile);
+    // Moves a whole file to or from the server, to its end; `alive` is false when the handle
+    // was closed meanwhile. Null, with the error set, when the transfer cannot start.
+    std::shared_ptr<Transfer> runWholeFile(const std::shared_ptr<Connection>& connection,
+                                           const std::string& remoteFile, std::uint32_t flags,
+                                           std::FILE* file, bool upload, bool& alive);
     std::shared_ptr<Transfer> transferFor(InternetHandle file, bool writing, const void* buffer,
                                           std::uint32_t count, std::uint32_t* moved);
 

@@ -53,10 +53,7 @@ void QtSerialLine::setSettings(const std::string& settings) {
 }
 
 void QtSerialLine::setPortOpen(bool open) {
-    if (open == port_.isOpen()) {
-        if (open) {
-            raise(err::kPortAlreadyOpen, "Port already open");
-        }
+    if (!portOpenChanges(open, port_.isOpen(), commPort_)) {
         return;
     }
     if (open) {

@@ -27,6 +27,17 @@ bool toInt(const std::string& s, std::int32_t& out) {
 
 }  // namespace
 
+bool portOpenChanges(bool wanted, bool isOpen, std::int16_t commPort) {
+    if (wanted != isOpen) {
+        return true;
+    }
+    if (wanted) {
+        throw RuntimeError(err::kPortAlreadyOpen, "Serial port COM" + std::to_string(commPort),
+                           "Port already open");
+    }
+    return false;
+}
+
 LineSettings parseLineSettings(const std::string& text) {
     const auto parts = splitCommas(text);
     LineSettings s;

@@ -33,6 +33,11 @@ struct LineSettings {
     int stopBits = 1;
 };
 
+// The serial control's PortOpen rule: true when `wanted` asks for a change the caller must
+// make; asking to open a port that is open throws "Port already open", closing a closed one
+// does nothing.
+bool portOpenChanges(bool wanted, bool isOpen, std::int16_t commPort);
+
 // Parses "38400,N,8,1"; throws RuntimeError (err::kPortSettings) on anything else.
 LineSettings parseLineSettings(const std::string& text);
 

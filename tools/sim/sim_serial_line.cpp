@@ -43,10 +43,7 @@ void SimSerialLine::setSettings(const std::string& settings) {
 }
 
 void SimSerialLine::setPortOpen(bool open) {
-    if (open == open_) {
-        if (open) {
-            raise(err::kPortAlreadyOpen, "Port already open");
-        }
+    if (!portOpenChanges(open, open_, commPort_)) {
         return;
     }
     if (open) {
