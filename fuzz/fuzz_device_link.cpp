@@ -311,10 +311,8 @@ void driveRun(FuzzedDataProvider& data, bool floods) {
     k9::MainController controller(loop, view, port, k9::AppConfig{}, {});
     k9::MainContext& c = controller.context();
     c.vars.sTempFolder = gWorkDir.string() + "/";
-    k9::BusyIndicators busy(view);
-    k9::ServerOperations server(c, busy);
-    k9::DeviceLink link(c);
-    k9::LocationUpload upload(c, link, server);
+    k9::DeviceLink& link = controller.link();
+    k9::LocationUpload upload(c, link, controller.server(), controller.portControl());
 
     port.setPortOpen(true);
     c.state.iStage = 1;

@@ -1,6 +1,6 @@
 #include "app/app_texts.h"
 
-#include "update/texts.h"
+#include "platform/texts.h"
 
 namespace k9 {
 namespace {

@@ -9,10 +9,10 @@
 #include "app/settings_file.h"
 #include "app/settings_line.h"
 #include "platform/file_table.h"
+#include "platform/main_view.h"
 #include "platform/runtime_error.h"
 #include "platform/shell.h"
 #include "update/main_controller.h"
-#include "update/main_view.h"
 #include "update/update_sequence.h"
 
 namespace k9 {

@@ -10,7 +10,7 @@
 
 #include "app/form_host.h"
 #include "app/repaint_throttle.h"
-#include "update/main_view.h"
+#include "platform/main_view.h"
 
 namespace Ui {
 class frmMain;

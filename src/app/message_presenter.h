@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "update/main_view.h"
+#include "platform/main_view.h"
 
 class QWidget;
 

@@ -4,5 +4,5 @@ add_library(k9_rtf STATIC
     ${CMAKE_CURRENT_LIST_DIR}/rtf_reader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/rtf_reader.h
 )
-target_include_directories(k9_rtf PUBLIC ${PROJECT_SOURCE_DIR}/src)
+k9_expose_folder(k9_rtf app)
 target_link_libraries(k9_rtf PUBLIC Qt6::Gui)

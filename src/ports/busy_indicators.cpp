@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "platform/event_loop.h"
-#include "update/main_view.h"
+#include "platform/main_view.h"
 
 namespace k9 {
 namespace {
@@ -24,9 +24,13 @@ void BusyIndicators::tmrDots_Timer() {
     view_.setCaption(Caption::Dots, dots);
 }
 
-void BusyIndicators::ShowBusyPointer() { view_.setBusyPointer(true); }
+void BusyIndicators::ShowBusyPointer() {
+    view_.setBusyPointer(true);
+}
 
-void BusyIndicators::ShowNormalPointer() { view_.setBusyPointer(false); }
+void BusyIndicators::ShowNormalPointer() {
+    view_.setBusyPointer(false);
+}
 
 std::string RandomText(EventLoop& loop, std::mt19937& random) {
     std::uniform_int_distribution<int> length(2001, 4000);

@@ -3,35 +3,24 @@
 #include <random>
 #include <string>
 
+#include "platform/busy_pointer.h"
+
 namespace k9 {
 
 class EventLoop;
 class MainView;
 
 // The busy dots and the hourglass pointer of the main window.
-class BusyIndicators final {
-public:
+class BusyIndicators final : public BusyPointer {
+  public:
     explicit BusyIndicators(MainView& view) : view_(view) {}
 
     void tmrDots_Timer();
-    void ShowBusyPointer();
-    void ShowNormalPointer();
+    void ShowBusyPointer() override;
+    void ShowNormalPointer() override;
 
-private:
+  private:
     MainView& view_;
-};
-
-// Shows the hourglass for its lifetime, so every way out of a server operation restores the
-// pointer.
-class BusyPointerScope final {
-public:
-    explicit BusyPointerScope(BusyIndicators& busy) : busy_(busy) { busy_.ShowBusyPointer(); }
-    ~BusyPointerScope() { busy_.ShowNormalPointer(); }
-    BusyPointerScope(const BusyPointerScope&) = delete;
-    BusyPointerScope& operator=(const BusyPointerScope&) = delete;
-
-private:
-    BusyIndicators& busy_;
 };
 
 // 2000 to 3999 random characters, yielding after each one; written over the downloaded file

@@ -3,10 +3,13 @@
 #include <cctype>
 #include <charconv>
 
+#include "platform/event_loop.h"
+#include "platform/file_table.h"
+#include "platform/main_view.h"
+#include "platform/program_vars.h"
 #include "platform/runtime_error.h"
-#include "transfer/cftp.h"
-#include "update/main_controller.h"
-#include "update/texts.h"
+#include "platform/serial_line.h"
+#include "platform/texts.h"
 
 namespace k9 {
 namespace {
@@ -99,21 +102,17 @@ void PortControl::ClosePortAndReset() {
         c_.view.setCaption(Caption::PortState, "Port Closed");
     }
     c_.loop.yield();
-    if (auto ftp = std::move(c_.state.mFTP)) {
-        try {
-            ftp->CloseConnection();
-        } catch (const std::exception&) {
-            // Closing the connection of a stopped run cannot be reported to anyone.
-        }
+    if (c_.releaseFtpClient) {
+        c_.releaseFtpClient();
     }
     c_.loop.yield();
     c_.view.setStatusFontSize(14);
-    c_.files.closeQuietly(c_.state.iTempFileNo);
-    c_.files.closeQuietly(c_.state.iLocationsFileNo);
+    c_.files.closeQuietly(c_.run.iTempFileNo);
+    c_.files.closeQuietly(c_.run.iLocationsFileNo);
     // Numbers once closed may be handed out again; forget them so a later close cannot hit
     // somebody else's file.
-    c_.state.iTempFileNo = 0;
-    c_.state.iLocationsFileNo = 0;
+    c_.run.iTempFileNo = 0;
+    c_.run.iLocationsFileNo = 0;
     c_.view.setEnabled(Control::FileList, true);
     c_.timers.tmrCheck->setEnabled(false);
     c_.timers.tmrUserUpload->setEnabled(false);
@@ -121,10 +120,10 @@ void PortControl::ClosePortAndReset() {
     c_.view.setEnabled(Control::Go, true);
     c_.view.focusGo();
     c_.view.setEnabled(Control::PortList, true);
-    c_.state.blnStopped = true;
+    c_.run.blnStopped = true;
     c_.timers.tmrDots->setEnabled(false);
     c_.view.setCaption(Caption::Dots, "");
-    c_.state.iStage = 1;
+    c_.run.iStage = 1;
 }
 
 void PortControl::ReportUpdateFailed() {

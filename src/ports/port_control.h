@@ -1,17 +1,52 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace k9 {
 
-struct MainContext;
+class EventLoop;
+class FileTable;
+class MainView;
+class SerialLine;
+class Timer;
+struct ProgramVars;
+
+// The three timers of the main window; disabled until a run enables them.
+struct MainTimers {
+    std::unique_ptr<Timer> tmrCheck;       // 5000 ms: keep-alive and no-answer count
+    std::unique_ptr<Timer> tmrUserUpload;  // 15000 ms: wait for the locations offer's answer
+    std::unique_ptr<Timer> tmrDots;        // 1456 ms: busy dots
+};
+
+// The part of the update state that opening and closing a run touches.
+struct RunHandles {
+    std::int16_t iLocationsFileNo = 0;
+    std::int16_t iTempFileNo = 0;
+    std::int16_t iStage = 0;
+    bool blnStopped = false;
+};
+
+// What port control works on. The run's FTP client lies above this layer: closing a run
+// releases it through releaseFtpClient.
+struct PortContext {
+    EventLoop& loop;
+    MainView& view;
+    SerialLine& MSComm1;
+    FileTable& files;
+    MainTimers& timers;
+    RunHandles& run;
+    const ProgramVars& vars;
+    std::function<void()> releaseFtpClient;
+};
 
 // Owns the serial port and the window's idle state: opening the chosen port, closing
 // everything a run holds, and the two ways a run ends with a status line.
 class PortControl final {
-public:
-    explicit PortControl(MainContext& context) : c_(context) {}
+  public:
+    explicit PortControl(PortContext context) : c_(std::move(context)) {}
 
     // True when the selected port is open; on false the user has been told why.
     bool OpenComPort();
@@ -21,8 +56,8 @@ public:
     void ReportUpdateFailed();
     void cmdClose_Click();
 
-private:
-    MainContext& c_;
+  private:
+    PortContext c_;
 };
 
 // Reads a port entry such as " 3" as a number, blanks allowed. Throws RuntimeError 13 when

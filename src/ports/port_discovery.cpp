@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <exception>
 
+#include "platform/main_view.h"
 #include "platform/port_probe.h"
-#include "update/main_view.h"
-#include "update/texts.h"
+#include "platform/texts.h"
 
 namespace k9 {
 

@@ -2,22 +2,25 @@
 
 #include <cmath>
 
-#include "ports/busy_indicators.h"
+#include "platform/busy_pointer.h"
+#include "platform/main_view.h"
+#include "platform/program_vars.h"
+#include "platform/texts.h"
 #include "transfer/cftp.h"
-#include "update/main_controller.h"
-#include "update/texts.h"
 
 namespace k9 {
 
-bool ServerOperations::stoppedDuring() const { return c_.state.blnStopped || !c_.state.mFTP; }
+bool ServerOperations::stoppedDuring() const {
+    return c_.blnStopped || !c_.session.mFTP;
+}
 
 bool ServerOperations::ConnectToServer() {
-    BusyPointerScope busy(busy_);
-    const std::shared_ptr<cFTP> ftp = c_.state.mFTP;
+    BusyPointerScope busy(c_.busy);
+    const std::shared_ptr<cFTP> ftp = c_.session.mFTP;
     if (!ftp) {
         return false;
     }
-    if (ftp->OpenConnection(c_.ftpHost, c_.state.sSerialNumber, c_.state.sFtpPassword)) {
+    if (ftp->OpenConnection(c_.ftpHost, c_.session.sSerialNumber, c_.session.sFtpPassword)) {
         return true;
     }
     if (stoppedDuring()) {
@@ -40,12 +43,12 @@ bool ServerOperations::ConnectToServer() {
 }
 
 bool ServerOperations::DownloadUpdateFile() {
-    BusyPointerScope busy(busy_);
-    const std::shared_ptr<cFTP> ftp = c_.state.mFTP;
+    BusyPointerScope busy(c_.busy);
+    const std::shared_ptr<cFTP> ftp = c_.session.mFTP;
     if (!ftp) {
         return false;
     }
-    if (ftp->FTPDownloadFile(c_.vars.sTempFolder + c_.state.sTempFile, c_.state.sRemoteFile)) {
+    if (ftp->FTPDownloadFile(c_.vars.sTempFolder + c_.session.sTempFile, c_.session.sRemoteFile)) {
         return true;
     }
     if (stoppedDuring()) {
@@ -59,13 +62,13 @@ bool ServerOperations::DownloadUpdateFile() {
 }
 
 bool ServerOperations::UploadLocationsFile() {
-    BusyPointerScope busy(busy_);
-    const std::shared_ptr<cFTP> ftp = c_.state.mFTP;
+    BusyPointerScope busy(c_.busy);
+    const std::shared_ptr<cFTP> ftp = c_.session.mFTP;
     if (!ftp) {
         return false;
     }
-    if (ftp->FTPUploadFile(c_.vars.sTempFolder + c_.state.sLocationsFile,
-                           c_.state.sLocationsFile)) {
+    if (ftp->FTPUploadFile(c_.vars.sTempFolder + c_.session.sLocationsFile,
+                           c_.session.sLocationsFile)) {
         return true;
     }
     if (stoppedDuring()) {
@@ -80,8 +83,18 @@ bool ServerOperations::UploadLocationsFile() {
     return false;
 }
 
+void ServerOperations::releaseFtpClient() {
+    if (auto ftp = std::move(c_.session.mFTP)) {
+        try {
+            ftp->CloseConnection();
+        } catch (const std::exception&) {
+            // Closing the connection of a stopped run cannot be reported to anyone.
+        }
+    }
+}
+
 void ServerOperations::DisconnectFromServer() {
-    if (const std::shared_ptr<cFTP> ftp = c_.state.mFTP) {
+    if (const std::shared_ptr<cFTP> ftp = c_.session.mFTP) {
         ftp->CloseConnection();
     }
 }
@@ -89,8 +102,9 @@ void ServerOperations::DisconnectFromServer() {
 void ServerOperations::mFTP_FileTransferProgress(std::int32_t lCurrentBytes,
                                                  std::int32_t lTotalBytes, bool blnDownload) {
     // An empty upload reports a total of 0: show it as complete rather than divide by it.
-    const float ratio =
-        lTotalBytes == 0 ? 1.0f : static_cast<float>(lCurrentBytes) / static_cast<float>(lTotalBytes);
+    const float ratio = lTotalBytes == 0
+                            ? 1.0f
+                            : static_cast<float>(lCurrentBytes) / static_cast<float>(lTotalBytes);
     const float hundredths = ratio * 100.0f;
     // Halves go to the even neighbour.
     const auto percent = static_cast<long>(std::nearbyint(hundredths));

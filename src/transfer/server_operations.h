@@ -1,17 +1,42 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string>
 
 namespace k9 {
 
-struct MainContext;
-class BusyIndicators;
+class BusyPointer;
+class MainView;
+class cFTP;
+struct ProgramVars;
+
+// The part of the update state that the server operations read: the run's client, the login
+// and the file names.
+struct ServerSession {
+    std::string sRemoteFile;
+    std::string sTempFile;
+    std::string sSerialNumber;
+    std::string sFtpPassword;
+    std::string sLocationsFile;
+    // Held by shared_ptr so a frame using it keeps it alive when Close releases it.
+    std::shared_ptr<cFTP> mFTP;
+};
+
+struct ServerContext {
+    MainView& view;
+    BusyPointer& busy;
+    const ProgramVars& vars;
+    ServerSession& session;
+    const bool& blnStopped;
+    std::string ftpHost;
+};
 
 // The main window's side of the server: connect, download, upload and disconnect through the
 // run's FTP client, turning its failures into the user's messages, and showing its progress.
 class ServerOperations final {
-public:
-    ServerOperations(MainContext& context, BusyIndicators& busy) : c_(context), busy_(busy) {}
+  public:
+    explicit ServerOperations(ServerContext context) : c_(std::move(context)) {}
 
     bool ConnectToServer();
     bool DownloadUpdateFile();
@@ -20,13 +45,14 @@ public:
     void DisconnectFromServer();
     void mFTP_FileTransferProgress(std::int32_t lCurrentBytes, std::int32_t lTotalBytes,
                                    bool blnDownload);
+    // Closes the run's connection, ignoring failures, and lets the client go.
+    void releaseFtpClient();
 
-private:
+  private:
     // A failure after the user stopped the run is the user's doing: nothing to report.
     bool stoppedDuring() const;
 
-    MainContext& c_;
-    BusyIndicators& busy_;
+    ServerContext c_;
 };
 
 }  // namespace k9

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "platform/runtime_error.h"
+#include "platform/texts.h"
 #include "ports/port_control.h"
 #include "update/main_controller.h"
-#include "update/texts.h"
 
 namespace k9 {
 
@@ -103,7 +103,7 @@ StepOutcome DeviceLink::waitForSerialNumber() {
     const std::string serial = cutSerialNumber(c_.state.sRxBuffer);
     if (!isValidSerialNumber(serial)) {
         // The serial number becomes the FTP login and a file name: never pass on junk.
-        PortControl(c_).ReportUpdateFailed();
+        port_.ReportUpdateFailed();
         c_.view.setStatusText(c_.vars.vDeviceName +
                               " updating unsuccessful: the unit sent an invalid serial number.");
         return StepOutcome::Stopped;

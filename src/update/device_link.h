@@ -7,6 +7,7 @@
 namespace k9 {
 
 struct MainContext;
+class PortControl;
 
 // Bytes the updater sends to the unit.
 namespace line {
@@ -33,7 +34,7 @@ enum class StepOutcome {
 // the keep-alive and the no-answer timeout.
 class DeviceLink final {
   public:
-    explicit DeviceLink(MainContext& context) : c_(context) {}
+    DeviceLink(MainContext& context, PortControl& port) : c_(context), port_(port) {}
 
     // Appends what the port received to the receive buffer and shows the stage.
     void pollPort();
@@ -58,6 +59,7 @@ class DeviceLink final {
     void rearmCheckTimer();
 
     MainContext& c_;
+    PortControl& port_;
 };
 
 // Cuts the serial number out of the receive buffer: up to 7 characters after the first

@@ -1,10 +1,10 @@
 #include "update/location_upload.h"
 
 #include "platform/runtime_error.h"
+#include "platform/texts.h"
 #include "ports/port_control.h"
 #include "transfer/server_operations.h"
 #include "update/main_controller.h"
-#include "update/texts.h"
 
 namespace k9 {
 namespace {
@@ -100,7 +100,7 @@ StepOutcome LocationUpload::receiveLocations() {
 StepOutcome LocationUpload::giveUpReceiving(const std::string& why) {
     c_.state.sRxBuffer.clear();
     c_.state.sRxBuffer.shrink_to_fit();
-    PortControl(c_).ClosePortAndReset();
+    port_.ClosePortAndReset();
     c_.view.setStatusText(c_.vars.vDeviceName + " updated. " + kCrLf +
                           "Its stored locations were not received (" + why +
                           "), so none were sent to the server.");

@@ -8,14 +8,16 @@
 namespace k9 {
 
 struct MainContext;
+class PortControl;
 class ServerOperations;
 
 // After the file is sent: the bounded wait for the answer to the locations offer, the
 // reception of the driver's stored locations, and their upload.
 class LocationUpload final {
   public:
-    LocationUpload(MainContext& context, DeviceLink& link, ServerOperations& server)
-        : c_(context), link_(link), server_(server) {}
+    LocationUpload(MainContext& context, DeviceLink& link, ServerOperations& server,
+                   PortControl& port)
+        : c_(context), link_(link), server_(server), port_(port) {}
 
     void tmrUserUpload_Timer();
     StepOutcome waitForAnswer();     // stage 7
@@ -29,6 +31,7 @@ class LocationUpload final {
     MainContext& c_;
     DeviceLink& link_;
     ServerOperations& server_;
+    PortControl& port_;
     // When the receive buffer last grew during stage 8, and how long it was then.
     std::int64_t lastDataMs_ = 0;
     std::size_t lastSize_ = 0;

@@ -31,11 +31,14 @@ std::function<void()> guarded(std::function<void()> handler) {
 MainController::MainController(EventLoop& loop, MainView& view, SerialLine& serial,
                                const AppConfig& config, FtpClientFactory makeFtpClient)
     : context_{loop, view, serial, config.ftpHost, {}, {}, {}, {}, {}, std::mt19937{}} {
-    portControl_ = std::make_unique<PortControl>(context_);
     busy_ = std::make_unique<BusyIndicators>(view);
-    server_ = std::make_unique<ServerOperations>(context_, *busy_);
-    link_ = std::make_unique<DeviceLink>(context_);
-    upload_ = std::make_unique<LocationUpload>(context_, *link_, *server_);
+    server_ = std::make_unique<ServerOperations>(ServerContext{
+        view, *busy_, context_.vars, context_.state, context_.state.blnStopped, config.ftpHost});
+    portControl_ = std::make_unique<PortControl>(
+        PortContext{loop, view, serial, context_.files, context_.timers, context_.state,
+                    context_.vars, [this] { server_->releaseFtpClient(); }});
+    link_ = std::make_unique<DeviceLink>(context_, *portControl_);
+    upload_ = std::make_unique<LocationUpload>(context_, *link_, *server_, *portControl_);
     sequence_ =
         std::make_unique<UpdateSequence>(context_, *portControl_, *link_, *server_, *upload_);
 

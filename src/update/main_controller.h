@@ -8,8 +8,8 @@
 #include "platform/app_config.h"
 #include "platform/event_loop.h"
 #include "platform/file_table.h"
+#include "platform/main_view.h"
 #include "platform/serial_line.h"
-#include "update/main_view.h"
 #include "update/update_state.h"
 
 namespace k9 {
@@ -24,13 +24,6 @@ class UpdateSequence;
 
 // Makes the FTP client of one update run.
 using FtpClientFactory = std::function<std::shared_ptr<cFTP>()>;
-
-// The three timers of the main window; disabled until a run enables them.
-struct MainTimers {
-    std::unique_ptr<Timer> tmrCheck;       // 5000 ms: keep-alive and no-answer count
-    std::unique_ptr<Timer> tmrUserUpload;  // 15000 ms: wait for the locations offer's answer
-    std::unique_ptr<Timer> tmrDots;        // 1456 ms: busy dots
-};
 
 // Everything the main window's procedures share. Owned by MainController; the parts hold a
 // reference to it.
@@ -67,6 +60,9 @@ class MainController {
     UpdateState& state() { return context_.state; }
     ProgramVars& vars() { return context_.vars; }
     MainContext& context() { return context_; }
+    PortControl& portControl() { return *portControl_; }
+    ServerOperations& server() { return *server_; }
+    DeviceLink& link() { return *link_; }
 
     // Timer events, exposed so tests can fire them directly.
     void tmrCheck_Timer();

@@ -3,12 +3,12 @@
 #include <ctime>
 
 #include "platform/runtime_error.h"
+#include "platform/texts.h"
 #include "ports/busy_indicators.h"
 #include "ports/port_control.h"
 #include "transfer/server_operations.h"
 #include "update/location_upload.h"
 #include "update/main_controller.h"
-#include "update/texts.h"
 
 namespace k9 {
 namespace {

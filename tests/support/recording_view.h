@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "update/main_view.h"
+#include "platform/main_view.h"
 
 namespace k9::test {
 

@@ -18,7 +18,7 @@ class PortControlTest : public ::testing::Test {
     VirtualEventLoop loop;
     ScriptedSerialLine serial{loop};
     ControllerHarness h{loop, serial};
-    PortControl port{h.controller().context()};
+    PortControl& port = h.controller().portControl();
 };
 
 TEST_F(PortControlTest, OpensTheSelectedPortWithTheUnitsLineSettings) {

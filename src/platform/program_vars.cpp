@@ -1,4 +1,4 @@
-#include "update/update_state.h"
+#include "platform/program_vars.h"
 
 #include <cstdlib>
 
