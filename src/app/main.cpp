@@ -1,5 +1,7 @@
 #include <QApplication>
 
+#include <cstdio>
+
 #include "app/app_style.h"
 #include "app/updater_app.h"
 
@@ -13,7 +15,11 @@ int main(int argc, char** argv) {
     k9::installFontFallbacks();
 
     const std::string exeDir = QCoreApplication::applicationDirPath().toStdString();
-    k9::UpdaterApp updater(exeDir, k9::loadAppConfig(exeDir));
+    k9::AppConfig config = k9::loadAppConfig(exeDir);
+    for (const std::string& problem : config.problems) {
+        std::fprintf(stderr, "k9updater: %s\n", problem.c_str());
+    }
+    k9::UpdaterApp updater(exeDir, std::move(config));
     if (!updater.start()) {
         return 0;
     }

@@ -1,13 +1,20 @@
 #include "platform/app_config.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 
 namespace k9 {
 namespace {
+
+// A config file is a few lines; anything past 1 MiB is not one.
+constexpr std::size_t kMaxConfigBytes = 1 << 20;
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) {
@@ -27,35 +34,179 @@ std::string lower(std::string_view s) {
     return out;
 }
 
-// "COM12" -> 12; 0 when it is not a COM name in 1..255.
+// "COM12" -> 12; 0 when it is not COM followed by a decimal number, -1 when the number is
+// outside the port list.
 int comNumber(std::string_view key) {
     const std::string k = lower(key);
-    if (k.size() < 4 || k.compare(0, 3, "com") != 0) {
+    if (k.size() < 4 || k.size() > 8 || k.compare(0, 3, "com") != 0) {
         return 0;
     }
     int n = 0;
     auto [ptr, ec] = std::from_chars(k.data() + 3, k.data() + k.size(), n);
-    if (ec != std::errc() || ptr != k.data() + k.size() || n < 1 || n > 255) {
+    if (ec != std::errc() || ptr != k.data() + k.size()) {
         return 0;
     }
-    return n;
+    return n >= kFirstConfigPort && n <= kLastConfigPort ? n : -1;
+}
+
+// on/off, yes/no, true/false, 1/0; -1 for anything else.
+int switchValue(const std::string& value) {
+    const std::string v = lower(value);
+    if (v == "on" || v == "yes" || v == "true" || v == "1") {
+        return 1;
+    }
+    if (v == "off" || v == "no" || v == "false" || v == "0" || v.empty()) {
+        return 0;
+    }
+    return -1;
+}
+
+// Shown text of a line: printable ASCII only, and not too long to read.
+std::string shown(std::string_view line) {
+    std::string out;
+    for (char c : line.substr(0, 60)) {
+        out += (c >= 32 && c < 127) ? c : '?';
+    }
+    return line.size() > 60 ? out + "..." : out;
+}
+
+class ConfigReader {
+  public:
+    ConfigReader(AppConfig& config, std::string_view source) : c_(config), source_(source) {}
+
+    void line(std::string_view raw, int number) {
+        number_ = number;
+        const std::string_view text = trim(raw);
+        if (text.empty() || text.front() == '#' || text.front() == ';') {
+            return;
+        }
+        if (text.front() == '[') {
+            section(text);
+            return;
+        }
+        const auto eq = text.find('=');
+        if (eq == std::string_view::npos) {
+            problem("\"" + shown(text) + "\" is not a setting (name = value)");
+            return;
+        }
+        const std::string key = lower(trim(text.substr(0, eq)));
+        const std::string value(trim(text.substr(eq + 1)));
+        if (section_.empty()) {
+            setting(key, value);
+        } else if (section_ == "ports") {
+            port(key, value);
+        }
+        // Settings of a section this program does not know belong to somebody else.
+    }
+
+  private:
+    void section(std::string_view text) {
+        if (text.back() != ']') {
+            problem("\"" + shown(text) + "\" is not a section name ([name])");
+            section_ = "?";
+            return;
+        }
+        section_ = lower(trim(text.substr(1, text.size() - 2)));
+    }
+
+    void setting(const std::string& key, const std::string& value) {
+        if (key == "ftp_host" || key == "web_host") {
+            if (!value.empty()) {
+                (key == "ftp_host" ? c_.ftpHost : c_.webHost) = value;
+            }
+        } else if (key == "work_dir") {
+            c_.workDir = value;
+        } else if (key == "trace") {
+            const int on = switchValue(value);
+            if (on < 0) {
+                problem("trace must be on or off, not \"" + shown(value) + "\"");
+            } else {
+                c_.trace = on == 1;
+            }
+        } else {
+            problem("\"" + shown(key) + "\" is not a setting of this program");
+        }
+    }
+
+    void port(const std::string& key, const std::string& value) {
+        const int n = comNumber(key);
+        if (n == 0) {
+            problem("\"" + shown(key) + "\" is not a port name (COM1 to COM12)");
+        } else if (n < 0) {
+            problem(shown(key) + " is not in the port list, which has COM1 to COM12");
+        } else if (value.empty()) {
+            problem(shown(key) + " names no device");
+        } else {
+            c_.ports[n] = value;
+        }
+    }
+
+    void problem(const std::string& what) {
+        c_.problems.push_back(std::string(source_) + ", line " + std::to_string(number_) + ": " +
+                              what + "; ignored.");
+    }
+
+    AppConfig& c_;
+    std::string_view source_;
+    std::string section_;
+    int number_ = 0;
+};
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+// The file's text, or false with the reason it cannot be read.
+bool readConfigFile(const std::string& path, std::string& text, std::string& why) {
+    // Non-blocking, so a FIFO named by mistake cannot hold the start-up.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        why = "it is not a file";
+        return false;
+    }
+    text.assign(kMaxConfigBytes, '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            why = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    text.resize(got);
+    return true;
+}
+
+std::string envOr(const char* name, const std::string& fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? std::string(value) : fallback;
 }
 
 }  // namespace
 
 std::map<int, std::string> AppConfig::defaultPortMap() {
     std::map<int, std::string> map;
-#ifdef _WIN32
-    for (int n = 1; n <= 12; ++n) {
-        map[n] = "COM" + std::to_string(n);
-    }
-#else
     for (int i = 0; i < 4; ++i) {
         map[1 + i] = "/dev/ttyS" + std::to_string(i);
         map[5 + i] = "/dev/ttyUSB" + std::to_string(i);
         map[9 + i] = "/dev/ttyACM" + std::to_string(i);
     }
-#endif
     return map;
 }
 
@@ -64,60 +215,65 @@ std::string AppConfig::devicePath(int port) const {
     return it == ports.end() ? std::string() : it->second;
 }
 
-AppConfig parseAppConfig(std::string_view text) {
+AppConfig parseAppConfig(std::string_view text, AppConfig base, std::string_view source) {
+    ConfigReader reader(base, source);
+    int number = 0;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        reader.line(text.substr(0, end), ++number);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    return base;
+}
+
+ConfigLocations ConfigLocations::fromEnvironment(const std::string& exeDir) {
+    ConfigLocations where;
+    where.named = envOr(kConfigEnvVar, "");
+    const std::string home = envOr("HOME", "");
+    const std::string configHome =
+        envOr("XDG_CONFIG_HOME", home.empty() ? std::string() : home + "/.config");
+    if (!configHome.empty()) {
+        where.user = configHome + "/k9updater/" + std::string(kConfigFileName);
+    }
+    where.system = "/etc/" + std::string(kConfigFileName);
+    where.beside = exeDir + "/" + std::string(kConfigFileName);
+    return where;
+}
+
+std::vector<std::string> configFilesToRead(const ConfigLocations& where) {
+    if (!where.named.empty()) {
+        return {where.named};
+    }
+    std::vector<std::string> files;
+    for (const std::string* path : {&where.system, &where.user}) {
+        if (exists(*path)) {
+            files.push_back(*path);
+        }
+    }
+    if (files.empty() && exists(where.beside)) {
+        files.push_back(where.beside);
+    }
+    return files;
+}
+
+AppConfig loadAppConfig(const ConfigLocations& where) {
     AppConfig config;
-    std::string section;
-    std::istringstream in{std::string(text)};
-    std::string raw;
-    while (std::getline(in, raw)) {
-        std::string_view line = trim(raw);
-        if (line.empty() || line.front() == '#' || line.front() == ';') {
+    for (const std::string& path : configFilesToRead(where)) {
+        std::string text;
+        std::string why;
+        if (!readConfigFile(path, text, why)) {
+            config.problems.push_back("Cannot read " + path + " (" + why +
+                                      "); the built-in settings stand in for it.");
             continue;
         }
-        if (line.front() == '[') {
-            section = line.back() == ']' ? lower(trim(line.substr(1, line.size() - 2))) : "?";
-            continue;
-        }
-        const auto eq = line.find('=');
-        if (eq == std::string_view::npos) {
-            continue;
-        }
-        const std::string key = lower(trim(line.substr(0, eq)));
-        const std::string value(trim(line.substr(eq + 1)));
-        if (section.empty()) {
-            if (key == "ftp_host" && !value.empty()) {
-                config.ftpHost = value;
-            } else if (key == "web_host" && !value.empty()) {
-                config.webHost = value;
-            } else if (key == "work_dir") {
-                config.workDir = value;
-            }
-        } else if (section == "ports") {
-            if (const int n = comNumber(key); n != 0 && !value.empty()) {
-                config.ports[n] = value;
-            }
-        }
+        config = parseAppConfig(text, std::move(config), path);
+        config.files.push_back(path);
     }
     return config;
 }
 
-std::string appConfigPath(const std::string& exeDir) {
-    if (const char* env = std::getenv(kConfigEnvVar); env != nullptr && *env != '\0') {
-        return env;
-    }
-    return exeDir + "/" + std::string(kConfigFileName);
-}
-
 AppConfig loadAppConfig(const std::string& exeDir) {
-    std::ifstream in(appConfigPath(exeDir), std::ios::binary);
-    if (!in) {
-        return AppConfig{};
-    }
-    // A config file is a few lines; anything past 1 MiB is not one.
-    std::string text(1 << 20, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    return parseAppConfig(text);
+    return loadAppConfig(ConfigLocations::fromEnvironment(exeDir));
 }
 
 }  // namespace k9

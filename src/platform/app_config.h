@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace k9 {
 
@@ -12,7 +13,12 @@ struct AppConfig {
     std::string ftpHost = "ftp.quillmark.com";  // host, or host:port
     std::string webHost = "www.quillmark.com";
     std::string workDir;  // empty: the default working folder
+    bool trace = false;   // keep a support trace of each run
     std::map<int, std::string> ports = defaultPortMap();
+    // The files read, in the order they were applied.
+    std::vector<std::string> files;
+    // One line for each thing that could not be read, naming the file and line.
+    std::vector<std::string> problems;
 
     static std::map<int, std::string> defaultPortMap();
     // Device path for COM port n; empty when the map names none.
@@ -21,11 +27,28 @@ struct AppConfig {
 
 inline constexpr std::string_view kConfigFileName = "k9updater.conf";
 inline constexpr const char* kConfigEnvVar = "K9UPDATER_CONF";
+inline constexpr int kFirstConfigPort = 1;
+inline constexpr int kLastConfigPort = 12;
 
-// Reads the INI text; unknown keys and malformed lines are ignored, keeping defaults.
-AppConfig parseAppConfig(std::string_view text);
-// The file named by K9UPDATER_CONF, else k9updater.conf in exeDir; a missing file gives defaults.
+// Reads INI text over `base`, key by key: what the text sets replaces what base had.
+// Malformed lines and unknown keys are reported in `problems` under `source` and ignored.
+AppConfig parseAppConfig(std::string_view text, AppConfig base = {},
+                         std::string_view source = kConfigFileName);
+
+// Where the configuration may come from.
+struct ConfigLocations {
+    std::string named;   // K9UPDATER_CONF: when set, the only file read
+    std::string user;    // $XDG_CONFIG_HOME/k9updater/k9updater.conf
+    std::string system;  // /etc/k9updater.conf
+    std::string beside;  // beside the executable (the build tree, the demo)
+
+    static ConfigLocations fromEnvironment(const std::string& exeDir);
+};
+
+// The named file; else the system file then the user file over it, whichever exist; else the
+// file beside the executable; else nothing (built-in defaults).
+std::vector<std::string> configFilesToRead(const ConfigLocations& where);
+AppConfig loadAppConfig(const ConfigLocations& where);
 AppConfig loadAppConfig(const std::string& exeDir);
-std::string appConfigPath(const std::string& exeDir);
 
 }  // namespace k9

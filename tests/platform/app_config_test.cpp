@@ -49,21 +49,5 @@ TEST(AppConfig, ReadsKeysAndThePortSectionIgnoringJunk) {
     EXPECT_EQ(config.ports.count(0), 0u);
 }
 
-TEST(AppConfig, EnvironmentNamesAnotherFile) {
-    const auto dir = std::filesystem::temp_directory_path() / "k9_config_test";
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "k9updater.conf") << "web_host=beside.example\n";
-    std::ofstream(dir / "other.conf") << "web_host=other.example\n";
-
-    ::unsetenv(kConfigEnvVar);
-    EXPECT_EQ(loadAppConfig(dir.string()).webHost, "beside.example");
-    ::setenv(kConfigEnvVar, (dir / "other.conf").c_str(), 1);
-    EXPECT_EQ(loadAppConfig(dir.string()).webHost, "other.example");
-    ::setenv(kConfigEnvVar, (dir / "missing.conf").c_str(), 1);
-    EXPECT_EQ(loadAppConfig(dir.string()).webHost, AppConfig{}.webHost);
-    ::unsetenv(kConfigEnvVar);
-    std::filesystem::remove_all(dir);
-}
-
 }  // namespace
 }  // namespace k9
