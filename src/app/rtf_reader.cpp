@@ -1,19 +1,19 @@
 #include "app/rtf_reader.h"
 
-#include <QFile>
-#include <QTextBlockFormat>
-#include <QTextCharFormat>
-#include <QTextCursor>
-#include <QTextDocument>
-
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "app/rtf_words.h"
+
 namespace k9 {
 namespace {
+
+using rtf::fromCp1252;
+using rtf::isSkippedDestination;
+using rtf::isUnderlineWord;
+using rtf::symbolFor;
 
 // Longer control words are not RTF; they are read past and ignored.
 constexpr std::size_t kMaxControlWord = 32;
@@ -22,64 +22,6 @@ constexpr std::int64_t kMaxParam = 2147483647;
 constexpr int kMaxFallback = 64;
 // Paragraph lengths beyond 22 inches are nonsense; clamp them.
 constexpr int kMaxTwips = 31680;
-
-// Code page 1252 from 0x80 to 0x9F; the five unassigned bytes become U+FFFD.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
-
-char16_t fromCp1252(unsigned char byte) {
-    if (byte >= 0x80 && byte <= 0x9F) {
-        return kCp1252High[byte - 0x80];
-    }
-    return byte;
-}
-
-// Destinations whose content is never shown. Sorted for binary search.
-constexpr std::string_view kSkippedDestinations[] = {
-    "aftncn",    "aftnsep",   "aftnsepc", "annotation", "atnauthor",    "atnid",
-    "atrfend",   "atrfstart", "author",   "bkmkend",    "bkmkstart",    "buptim",
-    "category",  "colortbl",  "comment",  "company",    "creatim",      "datafield",
-    "datastore", "doccomm",   "docvar",   "falt",       "filetbl",      "fldinst",
-    "fonttbl",   "footer",    "footerf",  "footerl",    "footerr",      "footnote",
-    "ftncn",     "ftnsep",    "ftnsepc",  "generator",  "header",       "headerf",
-    "headerl",   "headerr",   "info",     "keywords",   "latentstyles", "listoverridetable",
-    "listtable", "object",    "operator", "pict",       "pn",           "printim",
-    "private",   "revtbl",    "revtim",   "rsidtbl",    "stylesheet",   "subject",
-    "template",  "themedata", "title",    "xmlnstbl"};
-
-static_assert(std::ranges::is_sorted(kSkippedDestinations));
-
-bool isSkippedDestination(std::string_view word) {
-    return std::ranges::binary_search(kSkippedDestinations, word);
-}
-
-bool isUnderlineWord(std::string_view word) {
-    static constexpr std::array<std::string_view, 9> kWords = {
-        "ul", "uld", "uldash", "uldb", "ulhwave", "ulth", "ulw", "ulwave", "ululdbwave"};
-    return std::find(kWords.begin(), kWords.end(), word) != kWords.end();
-}
-
-// Control words that stand for one character.
-struct SymbolWord {
-    std::string_view word;
-    char16_t symbol;
-};
-constexpr SymbolWord kSymbolWords[] = {
-    {"bullet", u'\u2022'}, {"emdash", u'\u2014'},    {"emspace", u'\u2003'},
-    {"endash", u'\u2013'}, {"enspace", u'\u2002'},   {"ldblquote", u'\u201C'},
-    {"lquote", u'\u2018'}, {"rdblquote", u'\u201D'}, {"rquote", u'\u2019'}};
-
-// 0 when the word is not one of them.
-char16_t symbolFor(std::string_view word) {
-    for (const SymbolWord& s : kSymbolWords) {
-        if (s.word == word) {
-            return s.symbol;
-        }
-    }
-    return 0;
-}
 
 bool isLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -486,81 +428,6 @@ class Parser final {
     bool stopped_ = false;
 };
 
-Qt::Alignment toQt(RtfAlignment alignment) {
-    switch (alignment) {
-        case RtfAlignment::Center:
-            return Qt::AlignHCenter;
-        case RtfAlignment::Right:
-            return Qt::AlignRight;
-        case RtfAlignment::Justify:
-            return Qt::AlignJustify;
-        case RtfAlignment::Left:
-            break;
-    }
-    return Qt::AlignLeft;
-}
-
-// Twips to document pixels at 96 dots per inch.
-qreal toPixels(int twips) {
-    return twips / 15.0;
-}
-
-// QTextDocument's marks of the start and end of a frame (QTextBeginningOfFrame, QTextEndOfFrame).
-constexpr char16_t kFrameStart = u'\uFDD0';
-constexpr char16_t kFrameEnd = u'\uFDD1';
-
-class DocumentBuilder final : public RtfSink {
-  public:
-    explicit DocumentBuilder(QTextDocument& doc) : cursor_(&doc) { cursor_.beginEditBlock(); }
-    ~DocumentBuilder() override { cursor_.endEditBlock(); }
-    DocumentBuilder(const DocumentBuilder&) = delete;
-    DocumentBuilder& operator=(const DocumentBuilder&) = delete;
-
-    void text(std::u16string_view run, const RtfCharFormat& format) override {
-        QTextCharFormat qf;
-        qf.setFontWeight(format.bold ? QFont::Bold : QFont::Normal);
-        qf.setFontItalic(format.italic);
-        qf.setFontUnderline(format.underline);
-        // Copied as it is: fromUtf16 would take a leading U+FEFF or U+FFFE for a byte order mark
-        // and drop it, or swap the bytes of the whole run.
-        QString text(reinterpret_cast<const QChar*>(run.data()),
-                     static_cast<qsizetype>(run.size()));
-        // The document keeps its frame marks in the text; inserted as text they would start new
-        // paragraphs.
-        text.replace(QChar(kFrameStart), QChar::ReplacementCharacter);
-        text.replace(QChar(kFrameEnd), QChar::ReplacementCharacter);
-        cursor_.insertText(text, qf);
-    }
-
-    void paragraphEnd(const RtfParaFormat& format) override {
-        cursor_.setBlockFormat(blockFormat(format));
-        cursor_.insertBlock();
-    }
-
-    void documentEnd(const RtfParaFormat& format) override {
-        cursor_.setBlockFormat(blockFormat(format));
-    }
-
-  private:
-    static QTextBlockFormat blockFormat(const RtfParaFormat& format) {
-        QTextBlockFormat qf;
-        qf.setAlignment(toQt(format.alignment));
-        qf.setLeftMargin(toPixels(format.leftIndent));
-        qf.setRightMargin(toPixels(format.rightIndent));
-        qf.setTextIndent(toPixels(format.firstLineIndent));
-        qf.setTopMargin(toPixels(format.spaceBefore));
-        qf.setBottomMargin(toPixels(format.spaceAfter));
-        QList<QTextOption::Tab> tabs;
-        for (int i = 0; i < format.tabCount; ++i) {
-            tabs.append(QTextOption::Tab(toPixels(format.tabStops[i]), QTextOption::LeftTab));
-        }
-        qf.setTabPositions(tabs);
-        return qf;
-    }
-
-    QTextCursor cursor_;
-};
-
 }  // namespace
 
 bool looksLikeRtf(std::string_view rtf) {
@@ -570,35 +437,6 @@ bool looksLikeRtf(std::string_view rtf) {
 
 RtfParseResult parseRtf(std::string_view rtf, RtfSink& sink, const RtfLimits& limits) {
     return Parser(rtf, sink, limits).run();
-}
-
-bool loadRtf(QTextDocument& doc, QByteArrayView rtf) {
-    const std::string_view bytes(rtf.data(), static_cast<std::size_t>(rtf.size()));
-    if (!looksLikeRtf(bytes)) {
-        return false;
-    }
-    // Loading is not an edit the user could undo; an undo stack would only cost memory.
-    const bool undo = doc.isUndoRedoEnabled();
-    doc.setUndoRedoEnabled(false);
-    doc.clear();
-    {
-        DocumentBuilder builder(doc);
-        parseRtf(bytes, builder);
-    }
-    doc.setUndoRedoEnabled(undo);
-    return true;
-}
-
-bool loadRtfFile(QTextDocument& doc, const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    const QByteArray bytes = file.read(kMaxRtfFileBytes);
-    if (file.error() != QFileDevice::NoError) {
-        return false;
-    }
-    return loadRtf(doc, bytes);
 }
 
 }  // namespace k9
