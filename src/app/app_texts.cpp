@@ -52,10 +52,13 @@ std::string startupFailureText(const std::string& webHost, std::int32_t number,
            description;
 }
 
-std::string folderFailureText() {
-    return std::string("Error, unable to create c:\\temp folder. You may need ") +
+std::string folderFailureText(std::string folder) {
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) {
+        folder.pop_back();
+    }
+    return "Error, unable to create " + folder + " folder. You may need " +
            "extra security permissions to create files and folders. " +
-           "This program needs to be able to create a C:\\Temp folder and " +
+           "This program needs to be able to create a " + folder + " folder and " +
            "to be able to create files in that folder in order to work. ";
 }
 

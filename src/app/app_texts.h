@@ -9,7 +9,7 @@ namespace k9 {
 // Title of message boxes that carry none of their own.
 inline constexpr std::string_view kAppTitle = "Sentrel K9 Updater";
 
-// Guides beside the executable.
+// The guides, in the guide folder (beside the executable in the build tree).
 inline constexpr std::string_view kInstructionsFile = "K9DownloadInstructions.rtf";
 inline constexpr std::string_view kUserGuideFile = "UserGuide.rtf";
 
@@ -21,7 +21,8 @@ std::string instructionsText();
 
 std::string startupFailureText(const std::string& webHost, std::int32_t number,
                                const std::string& description);
-std::string folderFailureText();
+// Names the working folder that could not be created, without its final separator.
+std::string folderFailureText(std::string folder);
 
 std::string troubleshootingUrl(const std::string& webHost);
 std::string downloadUrl(const std::string& webHost);

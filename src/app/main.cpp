@@ -1,11 +1,34 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <string_view>
 
 #include "app/app_style.h"
 #include "app/updater_app.h"
 
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: k9updater [--version | --help]\n"
+    "Updates the location database of a Sentrel K9 over its serial cable; the window guides\n"
+    "you through it. Settings: $K9UPDATER_CONF, ~/.config/k9updater/k9updater.conf,\n"
+    "/etc/k9updater.conf. See k9updater(1).\n";
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // Answered before Qt looks for a display, so they work on a console or in a package check.
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--version") {
+            std::printf("k9updater %s\n", K9_VERSION);
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("k9updater"));
     QApplication::setApplicationVersion(QStringLiteral(K9_VERSION));

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/app_texts.h"
+#include "app/folder_move.h"
 #include "app/form_host.h"
 #include "app/settings_file.h"
 #include "app/settings_line.h"
@@ -62,10 +63,14 @@ MainForm::LoadResult MainForm::Form_Load() {
             try {
                 createFolder(vars.sTempFolder);
             } catch (const std::exception&) {
-                view_.showMessage(Message{folderFailureText(), vars.vDeviceName + " Error",
-                                          MessageIcon::Critical});
+                view_.showMessage(Message{folderFailureText(vars.sTempFolder),
+                                          vars.vDeviceName + " Error", MessageIcon::Critical});
                 return LoadResult::Ended;
             }
+        }
+        if (setup_.config.workDir.empty()) {
+            ignoringFailure(
+                [&] { folderMove_ = moveOldWorkingFolder(oldWorkingFolder(), vars.sTempFolder); });
         }
         readSettings();
         prepareWindow();
@@ -132,7 +137,7 @@ void MainForm::prepareWindow() {
     view_.setStatusFontSize(10);
     view_.setStatusBold(false);
     view_.setStatusAlignment(Alignment::Left);
-    view_.setStatusText(instructionsText());
+    view_.setStatusText(instructionsText() + folderMoveNote(folderMove_));
     host_.colourProgressBar();
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/folder_move.h"
 #include "platform/app_config.h"
 #include "ports/port_discovery.h"
 
@@ -53,6 +54,7 @@ class MainForm final {
     PortDiscovery discovery_;
     std::string sIniFile_;
     std::string sIniTest_;
+    FolderMove folderMove_;
 };
 
 }  // namespace k9

@@ -50,10 +50,10 @@ void setPoints(QWidget& widget, double points) {
 
 }  // namespace
 
-MainWindow::MainWindow(MessagePresenter& messages, std::string exeDir)
+MainWindow::MainWindow(MessagePresenter& messages, std::string guideDir)
     : ui_(std::make_unique<Ui::frmMain>()),
       messages_(messages),
-      exeDir_(std::move(exeDir)),
+      guideDir_(std::move(guideDir)),
       onEnd_([] { QCoreApplication::exit(0); }),
       throttle_(
           kRepaintIntervalMs, [this] { return clock_.elapsed(); },
@@ -300,7 +300,7 @@ void MainWindow::showTitlePicture() {
 }
 
 QString MainWindow::guidePath(std::string_view file) const {
-    return QString::fromStdString(exeDir_ + "/" + std::string(file));
+    return QString::fromStdString(guideDir_ + "/" + std::string(file));
 }
 
 bool MainWindow::showInstructions(const std::string& deviceName) {

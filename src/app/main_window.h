@@ -28,7 +28,7 @@ class MessagePresenter;
 // MainForm. The status text and the progress bar reach the screen through a RepaintThrottle.
 class MainWindow final : public QMainWindow, public MainView, public FormHost {
   public:
-    MainWindow(MessagePresenter& messages, std::string exeDir);
+    MainWindow(MessagePresenter& messages, std::string guideDir);
     ~MainWindow() override;
 
     // Connects the window's events to the form's handlers.
@@ -96,7 +96,7 @@ class MainWindow final : public QMainWindow, public MainView, public FormHost {
 
     std::unique_ptr<Ui::frmMain> ui_;
     MessagePresenter& messages_;
-    std::string exeDir_;
+    std::string guideDir_;
     MainForm* form_ = nullptr;
     std::function<void()> onEnd_;
 

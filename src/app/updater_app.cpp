@@ -1,8 +1,10 @@
 #include "app/updater_app.h"
 
+#include "app/app_texts.h"
 #include "app/main_window.h"
 #include "app/message_presenter.h"
 #include "platform/port_probe.h"
+#include "platform/program_vars.h"
 #include "platform/qt_event_loop.h"
 #include "platform/qt_serial_line.h"
 #include "platform/shell.h"
@@ -27,7 +29,8 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
     if (!services_.makeFtpClient) {
         services_.makeFtpClient = [loop = loop_.get()] { return std::make_shared<cFTP>(*loop); };
     }
-    window_ = std::make_unique<MainWindow>(*services_.messages, exeDir);
+    window_ = std::make_unique<MainWindow>(*services_.messages,
+                                           guideFolder(exeDir, std::string(kInstructionsFile)));
     controller_ = std::make_unique<MainController>(*loop_, *window_, *services_.serial, config,
                                                    services_.makeFtpClient);
     form_ = std::make_unique<MainForm>(

@@ -115,7 +115,12 @@ class ConfigReader {
                 (key == "ftp_host" ? c_.ftpHost : c_.webHost) = value;
             }
         } else if (key == "work_dir") {
-            c_.workDir = value;
+            struct stat st {};
+            if (!value.empty() && ::stat(value.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+                problem("work_dir \"" + shown(value) + "\" is a file, not a folder");
+            } else {
+                c_.workDir = value;
+            }
         } else if (key == "trace") {
             const int on = switchValue(value);
             if (on < 0) {

@@ -167,10 +167,23 @@ bool folderExists(const std::string& path) {
 }
 
 void createFolder(const std::string& path) {
+    std::filesystem::path folder = std::filesystem::path(path).lexically_normal();
+    if (!folder.has_filename()) {
+        folder = folder.parent_path();
+    }
     std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    if (ec) {
-        raiseFileError(ec.value(), path, "creating folder");
+    if (folder.has_parent_path()) {
+        std::filesystem::create_directories(folder.parent_path(), ec);
+        if (ec) {
+            raiseFileError(ec.value(), path, "creating folder");
+        }
+    }
+    // The settings and the driver's locations are nobody else's business.
+    if (::mkdir(folder.c_str(), 0700) != 0) {
+        const int error = errno;
+        if (error != EEXIST || !folderExists(path)) {
+            raiseFileError(error, path, "creating folder");
+        }
     }
 }
 

@@ -51,6 +51,7 @@ class FileTable {
 // File-system helpers that throw RuntimeError with the run time's numbers.
 bool fileExists(const std::string& path);
 bool folderExists(const std::string& path);
+// Creates missing parents as usual and the folder itself with mode 0700.
 void createFolder(const std::string& path);
 void setNormalAttributes(const std::string& path);
 void deleteFile(const std::string& path);

@@ -16,7 +16,13 @@ struct ProgramVars {
 // The working folder for a program whose executable lies in exeFolder, Windows style:
 // the first three characters of the path (the drive root) followed by "Temp\".
 std::string windowsWorkingFolder(const std::string& exeFolder);
-// The working folder on this system: the configured one, or Temp/ in the user's home.
+// The working folder on this system: the configured one, else k9updater/ in the user's state
+// folder ($XDG_STATE_HOME, by default ~/.local/state).
 std::string workingFolder(const std::string& exeFolder, const std::string& configuredDir);
+// Where versions before the state folder kept QK.ini: Temp/ in the home folder.
+std::string oldWorkingFolder();
+// The folder of the guides: beside the executable when `probeFile` lies there (the build
+// tree), else share/k9updater/ of the installation the executable belongs to when it exists.
+std::string guideFolder(const std::string& exeFolder, const std::string& probeFile);
 
 }  // namespace k9

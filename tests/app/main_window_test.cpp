@@ -464,7 +464,7 @@ TEST_F(AppTest, FolderThatCannotBeCreatedEndsTheProgram) {
     config.workDir = (dir.path() + "/blocker/work").toStdString();
     EXPECT_FALSE(start());
     ASSERT_EQ(messages_->shown.size(), 1u);
-    EXPECT_EQ(messages_->shown[0].text, folderFailureText());
+    EXPECT_EQ(messages_->shown[0].text, folderFailureText(config.workDir));
     EXPECT_EQ(messages_->shown[0].title, "Sentrel K9 Error");
     EXPECT_EQ(messages_->shown[0].icon, MessageIcon::Critical);
     EXPECT_FALSE(window().isVisible());

@@ -136,10 +136,11 @@ TEST(AppTexts, FailureReportsNameTheWebHostAndTheError) {
               "Install all Updates available and then uninstall and reinstall \r\n"
               "the Sentrel software and try again. \r\n\r\n"
               "429 Cannot create object");
-    EXPECT_EQ(folderFailureText(),
-              "Error, unable to create c:\\temp folder. You may need extra security permissions "
-              "to create files and folders. This program needs to be able to create a C:\\Temp "
-              "folder and to be able to create files in that folder in order to work. ");
+    EXPECT_EQ(folderFailureText("/home/driver/.local/state/k9updater/"),
+              "Error, unable to create /home/driver/.local/state/k9updater folder. You may need "
+              "extra security permissions to create files and folders. This program needs to be "
+              "able to create a /home/driver/.local/state/k9updater folder and to be able to "
+              "create files in that folder in order to work. ");
 }
 
 // The throttle on a clock the test moves by hand.

@@ -80,6 +80,7 @@ TEST(ConfigLookup, ProblemsNameTheFileAndLine) {
         {"[ports]\r\nLPT1 = /dev/lp0\r\n", "line 2: \"lpt1\" is not a port name (COM1 to COM12)"},
         {"[ports\nCOM1 = /dev/x\n", "line 1: \"[ports\" is not a section name"},
         {"[ports]\nCOM2 =\n", "line 2: com2 names no device"},
+        {"work_dir = /dev/null\n", "line 1: work_dir \"/dev/null\" is a file, not a folder"},
     };
     for (const Case& c : cases) {
         ConfigLocations where;

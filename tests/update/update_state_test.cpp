@@ -14,11 +14,12 @@ TEST(WorkingFolder, WindowsPathsWorkAtTheRootOfTheProgramsDrive) {
     EXPECT_EQ(windowsWorkingFolder("\\\\server\\share\\k9"), "\\\\sTemp\\");
 }
 
-TEST(WorkingFolder, ElsewhereItIsTempInTheHomeUnlessConfigured) {
+TEST(WorkingFolder, ElsewhereItIsTheStateFolderUnlessConfigured) {
     const char* saved = std::getenv("HOME");
     const std::string home = saved ? saved : "";
     ::setenv("HOME", "/home/driver", 1);
-    EXPECT_EQ(workingFolder("/opt/k9", ""), "/home/driver/Temp/");
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(workingFolder("/opt/k9", ""), "/home/driver/.local/state/k9updater/");
     EXPECT_EQ(workingFolder("/opt/k9", "/var/tmp/k9"), "/var/tmp/k9/");
     EXPECT_EQ(workingFolder("/opt/k9", "/var/tmp/k9/"), "/var/tmp/k9/");
     ::setenv("HOME", home.c_str(), 1);
