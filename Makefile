@@ -4,17 +4,18 @@ BUILD ?= build
 JOBS ?= 2
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-# Every Debian package the build, the tests, the benchmarks and the demo need. The windows
-# name Windows fonts (Tahoma, MS Sans Serif); Liberation Sans has their metrics.
+# Every Debian package the build, the tests, the benchmarks, the demo and the package need.
+# The windows name Windows fonts (Tahoma, MS Sans Serif); Liberation Sans has their metrics.
 DEPS := cmake make g++ pkg-config git \
         qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxkbcommon-dev \
         libcurl4-openssl-dev curl \
         libgtest-dev libgmock-dev \
         python3 python3-pyftpdlib \
         xvfb xauth clang libclang-rt-14-dev \
-        fonts-liberation
+        fonts-liberation \
+        dpkg-dev file appstream desktop-file-utils lintian
 
-.PHONY: deps configure build test demo bench clean sanitize fuzz
+.PHONY: deps configure build test demo bench clean sanitize fuzz package
 
 deps:
 	@missing=$$(for p in $(DEPS); do dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'ok installed' || echo $$p; done); \
@@ -33,6 +34,12 @@ build: configure
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j$(JOBS)
 	@cat $(BUILD)/tests/update/fault-matrix.txt $(BUILD)/tests/app/fault-matrix-local.txt 2>/dev/null || true
+
+# The Debian package k9updater_<version>_<arch>.deb in $(BUILD)/, checked by lintian (errors
+# fail; warnings and notes are shown).
+package: build
+	cd $(BUILD) && cpack -G DEB
+	lintian --fail-on error --info $(BUILD)/k9updater_*.deb
 
 bench: build
 	cmake --build $(BUILD) --target run_benchmarks

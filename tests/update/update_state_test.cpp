@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "update/update_state.h"
 
@@ -23,6 +25,19 @@ TEST(WorkingFolder, ElsewhereItIsTheStateFolderUnlessConfigured) {
     EXPECT_EQ(workingFolder("/opt/k9", "/var/tmp/k9"), "/var/tmp/k9/");
     EXPECT_EQ(workingFolder("/opt/k9", "/var/tmp/k9/"), "/var/tmp/k9/");
     ::setenv("HOME", home.c_str(), 1);
+}
+
+// Guides beside the program in the build tree, else in the installation's share folder.
+TEST(GuideFolder, BesideTheProgramElseTheSharedFolder) {
+    const std::filesystem::path root = std::filesystem::temp_directory_path() / "k9_guides";
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root / "bin");
+    EXPECT_EQ(guideFolder((root / "bin").string(), "G.rtf"), (root / "bin").string());
+    std::filesystem::create_directories(root / "share/k9updater");
+    EXPECT_EQ(guideFolder((root / "bin").string(), "G.rtf"), (root / "share/k9updater").string());
+    std::ofstream((root / "bin/G.rtf").string()) << "{\\rtf1}";
+    EXPECT_EQ(guideFolder((root / "bin").string(), "G.rtf"), (root / "bin").string());
+    std::filesystem::remove_all(root);
 }
 
 }  // namespace
