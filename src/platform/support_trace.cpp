@@ -300,9 +300,9 @@ void SupportTrace::fail(const char* what) {
 TraceSpan::TraceSpan(SupportTrace* trace, std::string_view what, std::string_view detail)
     : trace_(trace != nullptr && trace->on() ? trace : nullptr) {
     if (trace_ != nullptr) {
-        what_ = what;
+        what_ = std::string(what) + " " + std::string(detail);
         startMs_ = trace_->elapsedMs();
-        trace_->line("ftp", what_ + " " + std::string(detail));
+        trace_->line("ftp", what_);
     }
 }
 

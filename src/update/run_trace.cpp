@@ -41,6 +41,29 @@ bool sameProgress(std::string_view text, std::string_view before) {
     return text.substr(0, cut) == before.substr(0, cut);
 }
 
+const char* stageMeaning(int stage) {
+    switch (stage) {
+        case 1:
+            return "waiting for #FTPUN and the serial number";
+        case 2:
+            return "waiting for #FTPPW";
+        case 3:
+            return "waiting for #FTPFILEP";
+        case 4:
+            return "waiting for #FTPGET";
+        case 5:
+            return "connecting to the server and downloading the file";
+        case 6:
+            return "sending the file to the unit";
+        case 7:
+            return "waiting for the answer to the locations offer";
+        case 8:
+            return "receiving the driver's locations";
+        default:
+            return "finished";
+    }
+}
+
 bool isFailure(const std::string& status) {
     return status.find("unsuccessful") != std::string::npos ||
            status.rfind("Unable to communicate", 0) == 0;
@@ -74,16 +97,15 @@ void TracingView::setCaption(Caption which, const std::string& text) {
     }
     switch (which) {
         case Caption::Stage:
-            tracer_.stageShown(text);
+            tracer_.checkStage();
             break;
         case Caption::RetryCount:
+            tracer_.checkStage();
             trace.line("retry", (text == "0" ? "tmrCheck restarted, retry count "
                                              : "tmrCheck tick, retry count ") +
                                     text);
             break;
         case Caption::PortState:
-            trace.line("port", text);
-            break;
         case Caption::Dots:
             break;
     }
@@ -134,6 +156,7 @@ void TracingSerialLine::setPortOpen(bool open) {
 std::string TracingSerialLine::input() {
     try {
         std::string chunk = inner_.input();
+        tracer_.checkStage();
         if (!chunk.empty()) {
             tracer_.trace().line("rx", chunk);
         }
@@ -153,6 +176,7 @@ void TracingSerialLine::output(std::string_view bytes) {
         return;
     }
     tracer_.syncSecrets();
+    tracer_.checkStage();
     const bool data = tracer_.stage() == 6 && bytes != line::kEndOfData &&
                       bytes != line::kDoneCode && bytes != line::kAcknowledgement;
     if (data) {
@@ -241,7 +265,7 @@ void RunTracer::beginRun() {
         return;
     }
     serial_.clear();
-    stageCaption_.clear();
+    lastStage_ = 0;
     doneInStage8_ = false;
     syncSecrets();
     trace_.line("run", "update started for " + vars_->vDeviceName + ", server " + config_.ftpHost +
@@ -262,15 +286,15 @@ void RunTracer::syncSecrets() {
     }
 }
 
-void RunTracer::stageShown(const std::string& caption) {
-    if (caption == stageCaption_) {
+void RunTracer::checkStage() {
+    if (!trace_.on() || stage() == lastStage_) {
         return;
     }
-    stageCaption_ = caption;
+    lastStage_ = stage();
     line_.endDataLines();
     syncSecrets();
     trace_.release();
-    trace_.line("stage", "stage " + caption);
+    trace_.line("stage", std::to_string(stage()) + ": " + stageMeaning(stage()));
     trace_.flush();
     // Until the serial number is known, what the unit sends may hold part of it.
     if (stage() == 1) {
@@ -297,7 +321,7 @@ void RunTracer::endRun() {
     syncSecrets();
     trace_.release();
     trace_.line("result", "outcome: " + inner_.statusText());
-    trace_.line("result", "stage " + std::to_string(state_->iStage) + ", retry count " +
+    trace_.line("result", "last stage " + std::to_string(lastStage_) + ", retry count " +
                               std::to_string(state_->iRetryCount) + ", port " +
                               (line_.portOpen() ? "open" : "closed"));
     trace_.line("result", "driver's locations " + locationsOutcome());

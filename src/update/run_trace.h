@@ -118,7 +118,8 @@ class RunTracer final {
 
     // Registers the serial number and the password once they are known.
     void syncSecrets();
-    void stageShown(const std::string& caption);
+    // Notes a new stage (and flushes the file), seen from the steps of a pass.
+    void checkStage();
     std::int16_t stage() const;
     std::string devicePath(int port) const { return config_.devicePath(port); }
 
@@ -147,7 +148,7 @@ class RunTracer final {
     const UpdateState* state_ = nullptr;
     const ProgramVars* vars_ = nullptr;
     std::string serial_;
-    std::string stageCaption_;
+    std::int16_t lastStage_ = 0;
     bool doneInStage8_ = false;
 
     friend class TracingSerialLine;
