@@ -221,13 +221,13 @@ void SupportTrace::addSecret(const std::string& text, std::size_t shown) {
     release();
 }
 
-void SupportTrace::write(std::string_view tag, std::string_view text) {
+void SupportTrace::write(std::string_view tag, std::string_view text, std::size_t limit) {
     const std::int64_t ms = clock_() - startMs_;
     if (holding_) {
-        held_.push_back({ms, std::string(tag), std::string(text)});
+        held_.push_back({ms, std::string(tag), std::string(text), limit});
         return;
     }
-    writeLine(ms, tag, maskSecrets(text, secrets_));
+    writeLine(ms, tag, maskSecrets(text, secrets_), limit);
 }
 
 void SupportTrace::release() {
@@ -245,12 +245,13 @@ void SupportTrace::release() {
     std::vector<Held> held;
     held.swap(held_);
     for (const Held& h : held) {
-        writeLine(h.ms, h.tag, std::string_view(masked).substr(at, h.text.size()));
+        writeLine(h.ms, h.tag, std::string_view(masked).substr(at, h.text.size()), h.limit);
         at += h.text.size();
     }
 }
 
-void SupportTrace::writeLine(std::int64_t ms, std::string_view tag, std::string_view masked) {
+void SupportTrace::writeLine(std::int64_t ms, std::string_view tag, std::string_view masked,
+                             std::size_t limit) {
     if (full_ || !on()) {
         return;
     }
@@ -259,7 +260,7 @@ void SupportTrace::writeLine(std::int64_t ms, std::string_view tag, std::string_
     std::string text = stamp;
     text += tag;
     text.append(tag.size() < 6 ? 6 - tag.size() : 1, ' ');
-    text += escapeTraceText(masked);
+    text += escapeTraceText(masked, limit);
     text += '\n';
     if (written_ + text.size() + kCutLine.size() + 1 > kTraceMaxBytes) {
         full_ = true;

@@ -57,9 +57,9 @@ class SupportTrace final {
     std::int64_t elapsedMs() const { return on() ? clock_() - startMs_ : 0; }
 
     // One line: the ms since the start, a short tag and the text, masked and escaped.
-    void line(std::string_view tag, std::string_view text) {
+    void line(std::string_view tag, std::string_view text, std::size_t limit = kTraceLineBytes) {
         if (on()) {
-            write(tag, text);
+            write(tag, text, limit);
         }
     }
     // Masked from now on, and in every line still held.
@@ -77,9 +77,11 @@ class SupportTrace final {
         std::int64_t ms;
         std::string tag;
         std::string text;
+        std::size_t limit;
     };
-    void write(std::string_view tag, std::string_view text);
-    void writeLine(std::int64_t ms, std::string_view tag, std::string_view masked);
+    void write(std::string_view tag, std::string_view text, std::size_t limit);
+    void writeLine(std::int64_t ms, std::string_view tag, std::string_view masked,
+                   std::size_t limit);
     void put(const std::string& text);
     void fail(const char* what);
 

@@ -14,6 +14,8 @@ namespace {
 
 // The first and the last data lines the trace shows of each file sent.
 constexpr std::int32_t kShownDataLines = 3;
+// Messages and status texts are shown whole, up to this.
+constexpr std::size_t kLongLineBytes = 1024;
 
 constexpr const char* kTraceHint =
     "For support: turn on \"Keep a Support Trace\" in the menu (or trace = on in "
@@ -83,7 +85,7 @@ void TracingView::setStatusText(const std::string& text) {
     if (trace.on()) {
         tracer_.syncSecrets();
         if (!sameProgress(text, lastStatus_)) {
-            trace.line("status", text);
+            trace.line("status", text, kLongLineBytes);
         }
         lastStatus_ = text;
     }
@@ -115,7 +117,7 @@ MessageAnswer TracingView::showMessage(const Message& message) {
     SupportTrace& trace = tracer_.trace();
     if (trace.on()) {
         tracer_.syncSecrets();
-        trace.line("msgbox", "[" + message.title + "] " + message.text);
+        trace.line("msgbox", "[" + message.title + "] " + message.text, kLongLineBytes);
         trace.flush();
     }
     const MessageAnswer answer = inner_.showMessage(message);
@@ -253,6 +255,11 @@ std::int16_t RunTracer::stage() const {
 }
 
 void RunTracer::beginRun() {
+    if (depth_++ > 0) {
+        // A click during the yields of a stopped run: its run goes into the same file.
+        trace_.line("run", "update started again while the stopped run unwinds");
+        return;
+    }
     inner_.setStatusNote({});
     if (!setup_.wanted || loop_ == nullptr) {
         return;
@@ -311,6 +318,10 @@ std::string RunTracer::locationsOutcome() const {
 }
 
 void RunTracer::endRun() {
+    if (--depth_ > 0) {
+        trace_.line("run", "the inner run ended: " + inner_.statusText());
+        return;
+    }
     if (!trace_.on()) {
         if (!setup_.wanted && state_ != nullptr && isFailure(inner_.statusText())) {
             inner_.setStatusNote(kTraceHint);

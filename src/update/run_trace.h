@@ -150,6 +150,7 @@ class RunTracer final {
     std::string serial_;
     std::int16_t lastStage_ = 0;
     bool doneInStage8_ = false;
+    int depth_ = 0;
 
     friend class TracingSerialLine;
 };
