@@ -18,7 +18,7 @@ constexpr std::int32_t kShownDataLines = 3;
 constexpr std::size_t kLongLineBytes = 1024;
 
 constexpr const char* kTraceHint =
-    "For support: turn on \"Keep a Support Trace\" in the menu (or trace = on in "
+    "For support: turn on Help > \"Keep a Support Trace\" (or trace = on in "
     "k9updater.conf) and run the update again; the trace can then be sent with "
     "\"Save Support Trace...\".";
 
