@@ -171,6 +171,14 @@ void MainWindow::fitStatusText() {
     label.setFont(font);
 }
 
+void MainWindow::setStatusNote(const std::string& note) {
+    // Beside the designed texts, never in them: the status label's tooltip.
+    ui_->lblStatus->setToolTip(QString::fromStdString(note));
+    if (!note.empty()) {
+        std::fprintf(stderr, "k9updater: %s\n", note.c_str());
+    }
+}
+
 void MainWindow::setStatusAlignment(Alignment alignment) {
     ui_->lblStatus->setAlignment(
         (alignment == Alignment::Center ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop);

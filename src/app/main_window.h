@@ -44,6 +44,7 @@ class MainWindow final : public QMainWindow, public MainView, public FormHost {
     void setStatusFontSize(double points) override;
     void setStatusBold(bool bold) override;
     void setStatusAlignment(Alignment alignment) override;
+    void setStatusNote(const std::string& note) override;
     void setProgress(int value) override;
     int progress() const override { return progress_; }
     void setCaption(Caption which, const std::string& text) override;

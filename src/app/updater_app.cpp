@@ -3,12 +3,15 @@
 #include "app/app_texts.h"
 #include "app/main_window.h"
 #include "app/message_presenter.h"
+#include "app/support_trace_menu.h"
 #include "platform/port_probe.h"
 #include "platform/program_vars.h"
 #include "platform/qt_event_loop.h"
 #include "platform/qt_serial_line.h"
 #include "platform/shell.h"
 #include "transfer/cftp.h"
+#include "ui_frm_main.h"
+#include "update/run_trace.h"
 
 namespace k9 {
 
@@ -37,6 +40,15 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
         *window_, *window_, *controller_, *services_.probe, *services_.shell,
         MainForm::Setup{std::move(config), std::move(exeDir), K9_VERSION});
     window_->attach(*form_);
+
+    RunTracer::Setup trace = controller_->tracer().settings();
+    trace.version = K9_VERSION;
+    controller_->tracer().setup(trace);
+    // Owned by the window, as its menu actions are.
+    auto* traceMenu =
+        new SupportTraceMenu(*window_, *window_->ui().mnuSupportKeepTrace,
+                             *window_->ui().mnuSupportSaveTrace, controller_->tracer());
+    traceMenu->restore();
 }
 
 UpdaterApp::~UpdaterApp() = default;

@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/event_loop.h"
+#include "platform/support_trace.h"
 
 namespace k9 {
 using namespace curl_driver;
@@ -158,6 +159,28 @@ int onCloseSocket(void* user, curl_socket_t s) {
     return ::close(s);
 }
 
+// libcurl's transcript of the control connection: commands and replies, never the data.
+int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+    if (type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT) {
+        return 0;
+    }
+    auto& trace = *static_cast<SupportTrace*>(user);
+    std::string_view text(data, size);
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (type == CURLINFO_HEADER_OUT && line.rfind("PASS ", 0) == 0) {
+            line = "PASS ****";
+        }
+        trace.line(type == CURLINFO_HEADER_IN ? "ftp<" : "ftp>", line);
+    }
+    return 0;
+}
+
 }  // namespace
 
 namespace curl_driver {
@@ -271,6 +294,11 @@ std::shared_ptr<InternetLayer::Transfer> InternetLayer::newTransfer(
     curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024L);
     if (!connection->passive) {
         curl_easy_setopt(e, CURLOPT_FTPPORT, "-");
+    }
+    if (trace_ != nullptr && trace_->on()) {
+        curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, onDebug);
+        curl_easy_setopt(e, CURLOPT_DEBUGDATA, trace_);
+        curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
     }
     return t;
 }

@@ -14,6 +14,7 @@
 namespace k9 {
 
 class EventLoop;
+class SupportTrace;
 
 // A handle of the internet layer; 0 is no handle.
 using InternetHandle = std::uint32_t;
@@ -67,6 +68,9 @@ class InternetLayer final {
     InternetLayer& operator=(const InternetLayer&) = delete;
 
     const InternetSettings& settings() const { return settings_; }
+    // The FTP commands and replies of every later transfer go to this trace while it is on.
+    void setTrace(SupportTrace* trace) { trace_ = trace; }
+    SupportTrace* trace() const { return trace_; }
 
     // Dial-up checks of the platform; this machine is always online.
     std::uint32_t attemptConnect(std::uint32_t reserved);
@@ -145,6 +149,7 @@ class InternetLayer final {
     InternetHandle nextHandle_ = 1;
     int depth_ = 0;
     std::vector<std::shared_ptr<Object>> retired_;
+    SupportTrace* trace_ = nullptr;
 };
 
 }  // namespace k9

@@ -36,6 +36,8 @@ class MainView {
     virtual void setStatusFontSize(double points) = 0;
     virtual void setStatusBold(bool bold) = 0;
     virtual void setStatusAlignment(Alignment alignment) = 0;
+    // A hint beside the status text, outside the designed messages; empty removes it.
+    virtual void setStatusNote(const std::string&) {}
 
     virtual void setProgress(int value) = 0;  // 0 to 100
     virtual int progress() const = 0;

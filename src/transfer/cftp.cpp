@@ -9,6 +9,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/file_table.h"
+#include "platform/support_trace.h"
 
 namespace k9 {
 namespace {
@@ -340,7 +341,8 @@ std::string cFTP::GetLastErrorMessage() const {
 bool cFTP::OpenConnection(const std::string& sServer, const std::string& sUser,
                           const std::string& sPassword) {
     const std::shared_ptr<Impl> impl = impl_;
-    return impl->openConnection(sServer, sUser, sPassword);
+    TraceSpan span(impl->internet.trace(), "login to", sServer);
+    return span.done(impl->openConnection(sServer, sUser, sPassword));
 }
 
 void cFTP::CloseConnection() {
@@ -360,12 +362,14 @@ bool cFTP::SimpleFTPPutFile(const std::string& sLocal, const std::string& sRemot
 
 bool cFTP::FTPUploadFile(const std::string& sLocal, const std::string& sRemote) {
     const std::shared_ptr<Impl> impl = impl_;
-    return impl->upload(sLocal, sRemote);
+    TraceSpan span(impl->internet.trace(), "upload of", sRemote);
+    return span.done(impl->upload(sLocal, sRemote), sLocal);
 }
 
 bool cFTP::FTPDownloadFile(const std::string& sLocal, const std::string& sRemote) {
     const std::shared_ptr<Impl> impl = impl_;
-    return impl->download(sLocal, sRemote);
+    TraceSpan span(impl->internet.trace(), "download of", sRemote);
+    return span.done(impl->download(sLocal, sRemote), sLocal);
 }
 
 bool cFTP::SimpleFTPGetFile(const std::string& sLocal, const std::string& sRemote) {
@@ -390,6 +394,10 @@ void cFTP::SetModeActive() {
 
 void cFTP::SetModePassive() {
     impl_->lConnectFlags = static_cast<std::int32_t>(inet::kFlagPassive);
+}
+
+void cFTP::setTrace(SupportTrace* trace) {
+    impl_->internet.setTrace(trace);
 }
 
 void cFTP::setFileTransferProgress(ProgressListener listener) {

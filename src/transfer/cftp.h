@@ -10,6 +10,7 @@
 namespace k9 {
 
 class EventLoop;
+class SupportTrace;
 
 // The FTP client: one session and one connection, single-file transfers in 255-byte chunks
 // with a progress event per chunk, and the text of its last failure. It never talks to the
@@ -38,6 +39,8 @@ class cFTP final {
     void SetModePassive();
     // The FileTransferProgress event, delivered synchronously on the same thread.
     void setFileTransferProgress(ProgressListener listener);
+    // Where the session's commands, replies and timings go; null for none.
+    void setTrace(SupportTrace* trace);
 
   private:
     struct Impl;

@@ -9,6 +9,7 @@
 #include "transfer/server_operations.h"
 #include "update/device_link.h"
 #include "update/location_upload.h"
+#include "update/run_trace.h"
 #include "update/update_sequence.h"
 
 namespace k9 {
@@ -30,12 +31,16 @@ std::function<void()> guarded(std::function<void()> handler) {
 
 MainController::MainController(EventLoop& loop, MainView& view, SerialLine& serial,
                                const AppConfig& config, FtpClientFactory makeFtpClient)
-    : context_{loop, view, serial, config.ftpHost, {}, {}, {}, {}, {}, std::mt19937{}} {
-    busy_ = std::make_unique<BusyIndicators>(view);
+    : tracer_(std::make_unique<RunTracer>(view, serial, config)),
+      context_{loop, tracer_->view(), tracer_->line(), config.ftpHost, {}, {}, {}, {},
+               {},   std::mt19937{}} {
+    tracer_->attach(loop, context_.state, context_.vars);
+    MainView& traced = context_.view;
+    busy_ = std::make_unique<BusyIndicators>(traced);
     server_ = std::make_unique<ServerOperations>(ServerContext{
-        view, *busy_, context_.vars, context_.state, context_.state.blnStopped, config.ftpHost});
+        traced, *busy_, context_.vars, context_.state, context_.state.blnStopped, config.ftpHost});
     portControl_ = std::make_unique<PortControl>(
-        PortContext{loop, view, serial, context_.files, context_.timers, context_.state,
+        PortContext{loop, traced, context_.MSComm1, context_.files, context_.timers, context_.state,
                     context_.vars, [this] { server_->releaseFtpClient(); }});
     link_ = std::make_unique<DeviceLink>(context_, *portControl_);
     upload_ = std::make_unique<LocationUpload>(context_, *link_, *server_, *portControl_);
@@ -48,6 +53,7 @@ MainController::MainController(EventLoop& loop, MainView& view, SerialLine& seri
         if (!ftp) {
             throw RuntimeError(51, "K9Updater", "The FTP client could not be created");
         }
+        ftp->setTrace(&tracer_->trace());
         ftp->setFileTransferProgress(
             [this](std::int32_t current, std::int32_t total, bool download) {
                 server_->mFTP_FileTransferProgress(current, total, download);
@@ -67,6 +73,7 @@ MainController::MainController(EventLoop& loop, MainView& view, SerialLine& seri
 MainController::~MainController() = default;
 
 void MainController::cmdGo_Click() {
+    RunTracer::Scope trace(*tracer_);
     sequence_->cmdGo_Click();
 }
 

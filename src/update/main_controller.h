@@ -21,6 +21,7 @@ class ServerOperations;
 class DeviceLink;
 class LocationUpload;
 class UpdateSequence;
+class RunTracer;
 
 // Makes the FTP client of one update run.
 using FtpClientFactory = std::function<std::shared_ptr<cFTP>()>;
@@ -54,6 +55,9 @@ class MainController {
     void cmdClose_Click();
     void ClosePortAndReset();
 
+    // The support trace: wanted or not, where, and the version its header names.
+    RunTracer& tracer() { return *tracer_; }
+
     // Seeds the generator RandomText draws from (start-up seeds it from the clock).
     void seedRandom(std::uint32_t seed) { context_.random.seed(seed); }
 
@@ -70,6 +74,8 @@ class MainController {
     void tmrDots_Timer();
 
   private:
+    // Before the context: the run sees the window and the line through it.
+    std::unique_ptr<RunTracer> tracer_;
     MainContext context_;
     std::unique_ptr<PortControl> portControl_;
     std::unique_ptr<BusyIndicators> busy_;

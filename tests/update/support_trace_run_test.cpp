@@ -1,0 +1,151 @@
+// Whole runs with the support trace on, against the simulated unit and the local FTP server:
+// the trace tells what happened, down to the failure the user saw, and never gives away the
+// unit's serial number or its password.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "controller_harness.h"
+#include "local_ftp_server.h"
+#include "platform/support_trace.h"
+#include "sim_serial_line.h"
+#include "sim_unit.h"
+#include "transfer/cftp.h"
+#include "update/run_trace.h"
+
+namespace k9 {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const std::string kSerial = "K9A1234";
+const std::string kPassword = "4321A9K";
+const std::string kUpdated =
+    "Sentrel K9 updated. \r\nClose this program and disconnect K9 from your PC.";
+const std::string kFailed = "Sentrel K9 updating unsuccessful";
+const std::string kWrongPort =
+    "Unable to communicate with device. Please check connections and try again. You may have "
+    "the wrong Com Port selected.";
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](char c) { return std::tolower(c); });
+    return s;
+}
+
+struct Row {
+    Row(std::string n, SimOptions u, FtpFaults f, std::string s, std::string st, std::string m,
+        std::vector<std::string> h)
+        : name(std::move(n)),
+          unit(std::move(u)),
+          faults(f),
+          status(std::move(s)),
+          stages(std::move(st)),
+          lastMessage(std::move(m)),
+          holds(std::move(h)) {}
+    std::string name;
+    SimOptions unit;
+    FtpFaults faults;
+    std::string status;
+    std::string stages;              // the stage lines in order
+    std::string lastMessage;         // start of the last message box, if any
+    std::vector<std::string> holds;  // lines the trace must have
+};
+
+class SupportTraceRun : public ::testing::TestWithParam<Row> {
+  protected:
+    static void SetUpTestSuite() { server_ = new LocalFtpServer({{kSerial, kPassword, kSerial}}); }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    static LocalFtpServer* server_;
+};
+
+LocalFtpServer* SupportTraceRun::server_ = nullptr;
+
+TEST_P(SupportTraceRun, TellsWhatHappenedWithoutTheCredentials) {
+    const Row& row = GetParam();
+    std::string file;
+    for (int i = 0; i < 60; ++i) {
+        file += "51." + std::to_string(10000 + i) + ",-0.2,CAM\r\n";
+    }
+    server_->removeFile(kSerial, kSerial + ".txt");
+    server_->putFile(kSerial, "LocationsLite.txt", file);
+    server_->setFaults(row.faults);
+
+    const std::string folder = fs::temp_directory_path() / ("k9_traces_" + row.name);
+    fs::remove_all(folder);
+    {
+        VirtualEventLoop loop;
+        SimUnit sim(row.unit);
+        SimSerialLine line(loop, sim, 1);
+        const auto factory = [&loop] {
+            return std::make_shared<cFTP>(
+                loop, InternetSettings{.connectTimeout = 2s, .stallTimeout = 2s});
+        };
+        test::ControllerHarness h(loop, line, server_->hostPort(), factory);
+        h.controller().tracer().setup({true, folder, "test"});
+        h.controller().cmdGo_Click();
+        server_->clearFaults();
+        EXPECT_EQ(h.view.status, row.status);
+    }
+    const auto files = traceFiles(folder);
+    ASSERT_EQ(files.size(), 1u);
+    std::ostringstream all;
+    all << std::ifstream(files[0]).rdbuf();
+    const std::string text = all.str();
+    fs::remove_all(folder);
+
+    for (const std::string& secret : {kSerial, kPassword}) {
+        for (const std::string& form : {secret, lower(secret), secret + ".txt"}) {
+            EXPECT_EQ(text.find(form), std::string::npos) << form << "\n" << text;
+        }
+    }
+    std::string stages;
+    std::istringstream lines(text);
+    for (std::string l; std::getline(lines, l);) {
+        if (const auto p = l.find("  stage "); p != std::string::npos) {
+            stages += l.substr(p + 8, 1);
+        }
+    }
+    EXPECT_EQ(stages, row.stages);
+    // The trace ends with what the user saw last.
+    EXPECT_NE(text.find("outcome: " + escapeTraceText(row.status) + "\n"), std::string::npos);
+    const auto box = text.rfind("  msgbox [");
+    EXPECT_EQ(box == std::string::npos, row.lastMessage.empty());
+    if (box != std::string::npos) {
+        EXPECT_EQ(text.find("] " + row.lastMessage, box), text.find("] ", box));
+    }
+    for (const std::string& wanted : row.holds) {
+        EXPECT_NE(text.find(wanted), std::string::npos) << wanted << "\n" << text;
+    }
+}
+
+const std::string kMasked = "K9*****";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, SupportTraceRun,
+    ::testing::Values(
+        Row("whole_run", {}, {}, kUpdated, "12345678", "",
+            {"rx    #FTPUN" + kMasked + "\\r\\n", "ftp>  USER " + kMasked, "ftp>  PASS ****",
+             "ftp>  RETR LocationsLite.txt", "ftp>  STOR " + kMasked + ".txt",
+             "download of LocationsLite.txt done", "60 data lines sent",
+             "data  line 60: 51.10059,-0.2,CAM\\r\\n", "tx    \\r\\n150\\r\\n",
+             "port  line settings 38400,N,8,1", "driver's locations uploaded to the server"}),
+        Row("lower_case_serial", {.serialFault = SerialFault::kLowerCase}, {}, kUpdated, "12345678",
+            "", {"rx    #FTPUNk9*****", "ftp>  USER " + kMasked}),
+        Row("silent_unit", {.silentFromStage = 1}, {}, kWrongPort, "1", "",
+            {"tmrCheck tick, retry count 10", "driver's locations not received"}),
+        Row("refused_login", {}, {.refuseLogin = true}, kFailed, "12345",
+            "ftp open function: ", {"ftp<  530 Login refused.", "login to 127.0.0.1", "answer OK"}),
+        Row("unplugged_mid_file", {.disconnectAfterLines = 30}, {}, kFailed, "123456",
+            "An Error occured while sending file to K9 (",
+            {"data  line 31 failed", "30 data lines sent"})),
+    [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace k9
