@@ -4,6 +4,7 @@
 
 #include "platform/app_config.h"
 #include "ports/port_discovery.h"
+#include "ports/port_refresh.h"
 
 namespace k9 {
 
@@ -35,6 +36,9 @@ class MainForm final {
     void cmdGo_Click();
     void cmdClose_Click();
     void mnuMainFilter_Click() { discovery_.mnuMainFilter_Click(); }
+    void cboPort_Click() { discovery_.cboPort_Click(); }
+    // A device folder changed; the list follows once it settles, after a run when one is going.
+    void devicesChanged() { refresh_.devicesChanged(); }
     void mnuMainTroubleshooting_Click();
     void mnuMainDownload_Click();
 
@@ -51,6 +55,7 @@ class MainForm final {
     Shell& shell_;
     Setup setup_;
     PortDiscovery discovery_;
+    PortRefresh refresh_;
     std::string sIniFile_;
     std::string sIniTest_;
 };

@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "app/message_presenter.h"
+#include "platform/device_watch.h"
 #include "platform/port_probe.h"
 #include "platform/qt_event_loop.h"
 #include "platform/qt_serial_line.h"
@@ -27,6 +28,10 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
     if (!services_.makeFtpClient) {
         services_.makeFtpClient = [loop = loop_.get()] { return std::make_shared<cFTP>(*loop); };
     }
+    std::vector<std::string> devices;
+    for (const auto& [port, device] : config.ports) {
+        devices.push_back(device);
+    }
     window_ = std::make_unique<MainWindow>(*services_.messages, exeDir);
     controller_ = std::make_unique<MainController>(*loop_, *window_, *services_.serial, config,
                                                    services_.makeFtpClient);
@@ -34,6 +39,8 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
         *window_, *window_, *controller_, *services_.probe, *services_.shell,
         MainForm::Setup{std::move(config), std::move(exeDir), K9_VERSION});
     window_->attach(*form_);
+    watch_ = std::make_unique<DeviceWatch>(deviceFolders(devices),
+                                           [form = form_.get()] { form->devicesChanged(); });
 }
 
 UpdaterApp::~UpdaterApp() = default;
