@@ -104,6 +104,13 @@ bool sessionHasGroup(gid_t gid) {
     return false;
 }
 
+// A lock is named after the path its program opened: the node, or the link it was given.
+long lockedBy(const std::string& devicePath, const std::string& node) {
+    const long holder = lockHolder(node, defaultLockFolders());
+    return holder != 0 || devicePath == node ? holder
+                                             : lockHolder(devicePath, defaultLockFolders());
+}
+
 }  // namespace
 
 std::string PortIdentity::summary() const {
@@ -187,7 +194,7 @@ PortAccessReport checkPortAccess(const std::string& devicePath) {
             report.access = PortAccess::NoPermission;
         } else if (error == EBUSY) {
             report.access = PortAccess::Busy;
-            report.holderPid = lockHolder(node, defaultLockFolders());
+            report.holderPid = lockedBy(devicePath, node);
         }
         // Anything else (ENXIO, ENODEV, EIO: a node whose device is gone) is no port.
         return report;
@@ -197,7 +204,7 @@ PortAccessReport checkPortAccess(const std::string& devicePath) {
     if (!terminal) {
         return report;
     }
-    report.holderPid = lockHolder(node, defaultLockFolders());
+    report.holderPid = lockedBy(devicePath, node);
     report.access = report.holderPid != 0 ? PortAccess::Busy : PortAccess::Free;
     return report;
 }
