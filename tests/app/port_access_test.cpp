@@ -14,7 +14,9 @@
 #include "platform/device_watch.h"
 #include "platform/port_identity.h"
 #include "platform/port_lock.h"
+#include "platform/port_probe.h"
 #include "platform/qt_serial_line.h"
+#include "platform/runtime_error.h"
 #include "pty_device.h"
 
 namespace k9 {
@@ -99,6 +101,18 @@ TEST(PortAccess, TellsFreeAbsentBusyAndDeniedApart) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(checkPortAccess(c.path).access, c.access) << c.path;
+        if (c.access != PortAccess::Absent) {
+            continue;
+        }
+        // What is no port is an absent port to the list and to opening, and never waits.
+        EXPECT_EQ(QtPortProbe({{1, c.path}}).probe(1), ProbeResult::Absent) << c.path;
+        QtSerialLine line({{1, c.path}});
+        try {
+            line.setPortOpen(true);
+            ADD_FAILURE() << c.path << " opened";
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.number(), err::kInvalidPortNumber) << c.path;
+        }
     }
 
     // Held by another serial line: busy, and its lock names the holder.
