@@ -40,8 +40,9 @@ const QSize kClientSize{kOuterWidth - 2 * kBorder, kOuterHeight - 2 * kBorder - 
 constexpr double kSmallLabelPoints = 8.25;
 constexpr double kDotsPoints = 13.5;
 
-// Right of the "Download File" caption, above the buttons: the one free band beside the lists.
-const QRect kPortDeviceBox{176, 256, 260, 17};
+// Right of the "Download File" caption, above the buttons (which begin at 272): the one free
+// band beside the lists.
+const QRect kPortDeviceBox{176, 256, 260, 16};
 
 void setPoints(QWidget& widget, double points) {
     QFont font = widget.font();

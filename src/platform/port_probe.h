@@ -16,10 +16,12 @@ class PortProbe {
   public:
     virtual ~PortProbe() = default;
     virtual ProbeResult probe(int port) = 0;
-    // What device the port number stands for; nothing known by default.
+    // What device the port number stands for. By default only its name is known, and the
+    // probe decides whether it is there.
     virtual PortIdentity identify(int port) {
         PortIdentity id;
         id.device = "COM" + std::to_string(port);
+        id.present = true;
         return id;
     }
     // Why the port cannot be opened, when the machine can tell; nothing known by default.
