@@ -23,16 +23,12 @@ constexpr const char* kIniName = "QK.ini";
 constexpr const char* kTestEntry = "Test Locations";
 constexpr int kTestEntryIndex = 2;
 
-// Start-up steps whose failures are skipped, each on its own.
 // The devices the port numbers stand for, as the refresh compares them.
 std::function<std::string()> portSignature(const AppConfig& config) {
-    std::vector<std::string> devices;
-    for (const auto& [port, device] : config.ports) {
-        devices.push_back(device);
-    }
-    return [devices] { return deviceSignature(devices); };
+    return [devices = config.devicePaths()] { return deviceSignature(devices); };
 }
 
+// Start-up steps whose failures are skipped, each on its own.
 template <typename Step>
 void ignoringFailure(Step&& step) {
     try {

@@ -28,10 +28,7 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
     if (!services_.makeFtpClient) {
         services_.makeFtpClient = [loop = loop_.get()] { return std::make_shared<cFTP>(*loop); };
     }
-    std::vector<std::string> devices;
-    for (const auto& [port, device] : config.ports) {
-        devices.push_back(device);
-    }
+    const std::vector<std::string> devices = config.devicePaths();
     window_ = std::make_unique<MainWindow>(*services_.messages, exeDir);
     controller_ = std::make_unique<MainController>(*loop_, *window_, *services_.serial, config,
                                                    services_.makeFtpClient);
