@@ -9,6 +9,7 @@
 #include "app/form_host.h"
 #include "app/settings_file.h"
 #include "app/settings_line.h"
+#include "platform/device_watch.h"
 #include "platform/file_table.h"
 #include "platform/main_view.h"
 #include "platform/runtime_error.h"
@@ -22,6 +23,11 @@ namespace {
 constexpr const char* kIniName = "QK.ini";
 constexpr const char* kTestEntry = "Test Locations";
 constexpr int kTestEntryIndex = 2;
+
+// The devices the port numbers stand for, as the refresh compares them.
+std::function<std::string()> portSignature(const AppConfig& config) {
+    return [devices = config.devicePaths()] { return deviceSignature(devices); };
+}
 
 // Start-up steps whose failures are skipped, each on its own.
 template <typename Step>
@@ -41,7 +47,10 @@ MainForm::MainForm(MainView& view, FormHost& host, MainController& controller, P
       controller_(controller),
       shell_(shell),
       setup_(std::move(setup)),
-      discovery_(view, probe, controller.vars().vDeviceName) {}
+      discovery_(view, probe, controller.vars().vDeviceName),
+      refresh_(controller.context().loop, view, discovery_, portSignature(setup_.config)) {
+    controller_.portControl().setProbe(probe);
+}
 
 MainForm::LoadResult MainForm::Form_Load() {
     ProgramVars& vars = controller_.vars();
@@ -114,6 +123,7 @@ void MainForm::restorePort(const std::string& sIniPort) {
         for (int i = 0; i < view_.portCount(); ++i) {
             if (trimBlanks(view_.portEntry(i)) == sIniPort) {
                 view_.selectPort(i);
+                cboPort_Click();
                 return;
             }
         }
@@ -121,6 +131,7 @@ void MainForm::restorePort(const std::string& sIniPort) {
     }
     if (view_.portCount() > 0) {
         view_.selectPort(0);
+        cboPort_Click();
     }
 }
 
@@ -158,7 +169,15 @@ void MainForm::Form_Unload() {
 }
 
 void MainForm::cmdGo_Click() {
-    controller_.cmdGo_Click();
+    // The whole run happens inside this call; a rebuild it held back happens at its end.
+    refresh_.runStarted();
+    try {
+        controller_.cmdGo_Click();
+    } catch (...) {
+        refresh_.runEnded();
+        throw;
+    }
+    refresh_.runEnded();
 }
 
 void MainForm::cmdClose_Click() {

@@ -5,6 +5,7 @@
 #include "app/folder_move.h"
 #include "platform/app_config.h"
 #include "ports/port_discovery.h"
+#include "ports/port_refresh.h"
 
 namespace k9 {
 
@@ -36,6 +37,9 @@ class MainForm final {
     void cmdGo_Click();
     void cmdClose_Click();
     void mnuMainFilter_Click() { discovery_.mnuMainFilter_Click(); }
+    void cboPort_Click() { discovery_.cboPort_Click(); }
+    // A device folder changed; the list follows once it settles, after a run when one is going.
+    void devicesChanged() { refresh_.devicesChanged(); }
     void mnuMainTroubleshooting_Click();
     void mnuMainDownload_Click();
 
@@ -52,6 +56,7 @@ class MainForm final {
     Shell& shell_;
     Setup setup_;
     PortDiscovery discovery_;
+    PortRefresh refresh_;
     std::string sIniFile_;
     std::string sIniTest_;
     FolderMove folderMove_;

@@ -1,7 +1,5 @@
 #include "app/main_window.h"
 
-#include <QFontMetrics>
-
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -42,6 +40,10 @@ const QSize kClientSize{kOuterWidth - 2 * kBorder, kOuterHeight - 2 * kBorder - 
 constexpr double kSmallLabelPoints = 8.25;
 constexpr double kDotsPoints = 13.5;
 
+// Right of the "Download File" caption, above the buttons (which begin at 272): the one free
+// band beside the lists.
+const QRect kPortDeviceBox{176, 256, 260, 16};
+
 void setPoints(QWidget& widget, double points) {
     QFont font = widget.font();
     font.setPointSizeF(points);
@@ -75,6 +77,17 @@ MainWindow::MainWindow(MessagePresenter& messages, std::string guideDir)
     }
     setPoints(*ui_->lblDots, kDotsPoints);
     ui_->cmdClose->setEnabled(false);
+
+    lblPortDevice_ = new QLabel(ui_->Label6->parentWidget());
+    lblPortDevice_->setObjectName(QStringLiteral("lblPortDevice"));
+    lblPortDevice_->setGeometry(kPortDeviceBox);
+    lblPortDevice_->setPalette(ui_->Label6->palette());
+    QFont detailFont = ui_->Label6->font();
+    detailFont.setBold(false);
+    lblPortDevice_->setFont(detailFont);
+    setPoints(*lblPortDevice_, kSmallLabelPoints);
+    lblPortDevice_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    lblPortDevice_->show();
 }
 
 MainWindow::~MainWindow() {
@@ -89,6 +102,10 @@ void MainWindow::attach(MainForm& form) {
             [this] { run([this] { form_->cmdGo_Click(); }); });
     connect(ui_->cmdClose, &QPushButton::clicked, this,
             [this] { run([this] { form_->cmdClose_Click(); }); });
+    connect(ui_->cboPort, &QComboBox::currentIndexChanged, this, [this] {
+        ui_->cboPort->setToolTip(ui_->cboPort->currentData(Qt::ToolTipRole).toString());
+        run([this] { form_->cboPort_Click(); });
+    });
     connect(ui_->mnuMainFilter, &QAction::triggered, this, [this] {
         // The handler inverts the mark itself; undo the toggle the action already made.
         ui_->mnuMainFilter->setChecked(filter_);
@@ -282,6 +299,26 @@ void MainWindow::selectPort(int index) {
 
 int MainWindow::selectedPort() const {
     return ui_->cboPort->currentIndex();
+}
+
+void MainWindow::setPortTooltip(int index, const std::string& text) {
+    ui_->cboPort->setItemData(index, displayText(text), Qt::ToolTipRole);
+    if (index == ui_->cboPort->currentIndex()) {
+        ui_->cboPort->setToolTip(displayText(text));
+    }
+}
+
+void MainWindow::setPortDetail(const std::string& text) {
+    portDetail_ = displayText(text);
+    showPortDetail();
+}
+
+void MainWindow::showPortDetail() {
+    // A long by-id name does not fit; the whole line is the label's tooltip.
+    const QFontMetrics metrics(lblPortDevice_->font());
+    lblPortDevice_->setText(
+        metrics.elidedText(portDetail_, Qt::ElideRight, kPortDeviceBox.width()));
+    lblPortDevice_->setToolTip(portDetail_);
 }
 
 void MainWindow::insertFile(int index, const std::string& entry) {

@@ -60,6 +60,8 @@ class MainWindow final : public QMainWindow, public MainView, public FormHost {
     std::string portEntry(int index) const override;
     void selectPort(int index) override;
     int selectedPort() const override;
+    void setPortTooltip(int index, const std::string& text) override;
+    void setPortDetail(const std::string& text) override;
     void insertFile(int index, const std::string& entry) override;
     void selectFile(int index) override;
     int selectedFile() const override;
@@ -89,6 +91,7 @@ class MainWindow final : public QMainWindow, public MainView, public FormHost {
     void applyPending();
     // Shrinks the status text's type below its set size only as far as needed to show all of it.
     void fitStatusText();
+    void showPortDetail();
     QLabel& captionLabel(Caption which) const;
     QWidget& control(Control which) const;
     QString guidePath(std::string_view file) const;
@@ -100,6 +103,10 @@ class MainWindow final : public QMainWindow, public MainView, public FormHost {
     std::string guideDir_;
     MainForm* form_ = nullptr;
     std::function<void()> onEnd_;
+
+    // The selected port's device, in the free band right of the list captions.
+    QLabel* lblPortDevice_ = nullptr;
+    QString portDetail_;
 
     std::string status_;
     double statusPoints_ = 12;

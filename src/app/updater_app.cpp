@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/message_presenter.h"
 #include "app/support_trace_menu.h"
+#include "platform/device_watch.h"
 #include "platform/port_probe.h"
 #include "platform/program_vars.h"
 #include "platform/qt_event_loop.h"
@@ -32,6 +33,7 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
     if (!services_.makeFtpClient) {
         services_.makeFtpClient = [loop = loop_.get()] { return std::make_shared<cFTP>(*loop); };
     }
+    const std::vector<std::string> devices = config.devicePaths();
     window_ = std::make_unique<MainWindow>(*services_.messages,
                                            guideFolder(exeDir, std::string(kInstructionsFile)));
     controller_ = std::make_unique<MainController>(*loop_, *window_, *services_.serial, config,
@@ -49,6 +51,8 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
         new SupportTraceMenu(*window_, *window_->ui().mnuSupportKeepTrace,
                              *window_->ui().mnuSupportSaveTrace, controller_->tracer());
     traceMenu->restore();
+    watch_ = std::make_unique<DeviceWatch>(deviceFolders(devices),
+                                           [form = form_.get()] { form->devicesChanged(); });
 }
 
 UpdaterApp::~UpdaterApp() = default;

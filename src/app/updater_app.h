@@ -13,6 +13,7 @@
 
 namespace k9 {
 
+class DeviceWatch;
 class MainWindow;
 class QtEventLoop;
 
@@ -27,7 +28,7 @@ struct AppServices {
 };
 
 // Puts the program together: the event loop, the serial line, the main window, the update
-// logic and the window's own handlers.
+// logic, the window's own handlers and the watch on the device folders.
 class UpdaterApp final {
   public:
     UpdaterApp(std::string exeDir, AppConfig config, AppServices services = {});
@@ -49,6 +50,8 @@ class UpdaterApp final {
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<MainController> controller_;
     std::unique_ptr<MainForm> form_;
+    // Plug and unplug reach the port list through this.
+    std::unique_ptr<DeviceWatch> watch_;
 };
 
 }  // namespace k9

@@ -220,6 +220,14 @@ std::string AppConfig::devicePath(int port) const {
     return it == ports.end() ? std::string() : it->second;
 }
 
+std::vector<std::string> AppConfig::devicePaths() const {
+    std::vector<std::string> paths;
+    for (const auto& [port, path] : ports) {
+        paths.push_back(path);
+    }
+    return paths;
+}
+
 AppConfig parseAppConfig(std::string_view text, AppConfig base, std::string_view source) {
     ConfigReader reader(base, source);
     int number = 0;

@@ -23,6 +23,8 @@ struct AppConfig {
     static std::map<int, std::string> defaultPortMap();
     // Device path for COM port n; empty when the map names none.
     std::string devicePath(int port) const;
+    // Every device path the map names, in port order.
+    std::vector<std::string> devicePaths() const;
 };
 
 inline constexpr std::string_view kConfigFileName = "k9updater.conf";

@@ -60,6 +60,10 @@ class MainView {
     virtual std::string portEntry(int index) const = 0;
     virtual void selectPort(int index) = 0;  // -1: no selection
     virtual int selectedPort() const = 0;    // -1 when none
+    // What device an entry stands for: a tooltip on each entry, and one line beside the list
+    // for the selected one.
+    virtual void setPortTooltip(int index, const std::string& text) = 0;
+    virtual void setPortDetail(const std::string& text) = 0;
 
     // File list cboFile.
     virtual void insertFile(int index, const std::string& entry) = 0;

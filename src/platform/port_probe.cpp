@@ -4,13 +4,38 @@
 
 namespace k9 {
 
-ProbeResult QtPortProbe::probe(int port) {
+std::string QtPortProbe::path(int port) const {
     const auto it = portMap_.find(port);
-    if (it == portMap_.end() || it->second.empty()) {
+    return it == portMap_.end() ? std::string() : it->second;
+}
+
+PortIdentity QtPortProbe::identify(int port) {
+    return identifyPort(path(port));
+}
+
+PortAccessReport QtPortProbe::access(int port) {
+    return checkPortAccess(path(port));
+}
+
+ProbeResult QtPortProbe::probe(int port) {
+    const std::string device = path(port);
+    if (device.empty()) {
         return ProbeResult::Absent;
     }
+    // The device's own answer first: Qt reports a denied open like a busy one, and would
+    // open a FIFO or a file that is no port.
+    switch (checkPortAccess(device).access) {
+        case PortAccess::Absent:
+            return ProbeResult::Absent;
+        case PortAccess::NoPermission:
+            return ProbeResult::Denied;
+        case PortAccess::Busy:
+            return ProbeResult::InUse;
+        case PortAccess::Free:
+            break;
+    }
     QSerialPort serial;
-    serial.setPortName(QString::fromStdString(it->second));
+    serial.setPortName(QString::fromStdString(device));
     if (serial.open(QIODevice::ReadWrite)) {
         serial.close();
         return ProbeResult::Free;

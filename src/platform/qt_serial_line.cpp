@@ -1,7 +1,10 @@
 #include "platform/qt_serial_line.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 
+#include "platform/port_identity.h"
 #include "platform/runtime_error.h"
 
 namespace k9 {
@@ -22,6 +25,12 @@ QSerialPort::Parity toParity(char p) {
         default:
             return QSerialPort::NoParity;
     }
+}
+
+// A FIFO, a file or a folder named in the port map is no port; a dangling link neither.
+bool isCharacterDevice(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
 }  // namespace
@@ -68,6 +77,9 @@ void QtSerialLine::open() {
     if (commPort_ < 1 || it == portMap_.end() || it->second.empty()) {
         raise(err::kInvalidPortNumber, "Invalid Port Number");
     }
+    if (!isCharacterDevice(it->second)) {
+        raise(err::kInvalidPortNumber, "Invalid Port Number (" + it->second + " is no device)");
+    }
     const LineSettings line = parseLineSettings(settings_);
     port_.setPortName(QString::fromStdString(it->second));
     // Between two reads of the run a unit sends a few kilobytes; a flood waits in the
@@ -78,7 +90,9 @@ void QtSerialLine::open() {
         const auto error = port_.error();
         const std::string detail = port_.errorString().toStdString();
         port_.clearError();
-        if (error == QSerialPort::DeviceNotFoundError) {
+        // A device that is no terminal (/dev/null, say) is no port either.
+        if (error == QSerialPort::DeviceNotFoundError ||
+            checkPortAccess(it->second).access == PortAccess::Absent) {
             raise(err::kInvalidPortNumber, "Invalid Port Number (" + it->second + ")");
         }
         if (error == QSerialPort::PermissionError) {

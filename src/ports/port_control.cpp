@@ -6,10 +6,13 @@
 #include "platform/event_loop.h"
 #include "platform/file_table.h"
 #include "platform/main_view.h"
+#include "platform/port_probe.h"
 #include "platform/program_vars.h"
 #include "platform/runtime_error.h"
 #include "platform/serial_line.h"
 #include "platform/texts.h"
+#include "ports/port_advice.h"
+#include "ports/port_discovery.h"
 
 namespace k9 {
 namespace {
@@ -68,9 +71,26 @@ bool PortControl::OpenComPort() {
         c_.view.setCaption(Caption::PortState, "Port Open");
         return true;
     } catch (const RuntimeError& e) {
-        c_.view.showMessage(Message{openFailureText(e.number())});
+        std::string advice;
+        if (e.number() == err::kTypeMismatch) {
+            advice = permissionFailure(entryPortNumber(c_.view.portEntry(c_.view.selectedPort())));
+        } else if (e.number() != err::kInvalidPortNumber) {
+            advice = permissionFailure(c_.MSComm1.commPort());
+        }
+        c_.view.showMessage(Message{advice.empty() ? openFailureText(e.number()) : advice});
         return false;
     }
+}
+
+std::string PortControl::permissionFailure(int port) const {
+    if (probe_ == nullptr || port < kFirstComPort || port > kLastComPort) {
+        return {};
+    }
+    const PortAccessReport why = probe_->access(port);
+    if (why.access != PortAccess::NoPermission) {
+        return {};
+    }
+    return permissionText({probe_->identify(port).device}, why);
 }
 
 bool PortControl::closePortLeftOpen() {

@@ -10,6 +10,7 @@ namespace k9 {
 class EventLoop;
 class FileTable;
 class MainView;
+class PortProbe;
 class SerialLine;
 class Timer;
 struct ProgramVars;
@@ -48,6 +49,9 @@ class PortControl final {
   public:
     explicit PortControl(PortContext context) : c_(std::move(context)) {}
 
+    // Lets a failed open tell a port this user may not open from a busy one.
+    void setProbe(PortProbe& probe) { probe_ = &probe; }
+
     // True when the selected port is open; on false the user has been told why.
     bool OpenComPort();
     // First step of a run: closes a port left open. False (after reporting) when that fails.
@@ -57,7 +61,11 @@ class PortControl final {
     void cmdClose_Click();
 
   private:
+    // The advice for a port that failed for want of permission, or empty.
+    std::string permissionFailure(int port) const;
+
     PortContext c_;
+    PortProbe* probe_ = nullptr;
 };
 
 // Reads a port entry such as " 3" as a number, blanks allowed. Throws RuntimeError 13 when

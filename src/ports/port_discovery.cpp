@@ -1,11 +1,13 @@
 #include "ports/port_discovery.h"
 
+#include <cctype>
 #include <cstdint>
 #include <exception>
 
 #include "platform/main_view.h"
 #include "platform/port_probe.h"
 #include "platform/texts.h"
+#include "ports/port_advice.h"
 
 namespace k9 {
 
@@ -17,12 +19,35 @@ std::string inUsePortEntry(int port) {
     return std::to_string(port) + " - In Use";
 }
 
+int entryPortNumber(const std::string& entry) {
+    int number = 0;
+    std::size_t i = entry.find_first_not_of(' ');
+    for (; i < entry.size() && std::isdigit(static_cast<unsigned char>(entry[i])); ++i) {
+        number = number * 10 + (entry[i] - '0');
+        if (number > kLastComPort) {
+            return 0;
+        }
+    }
+    return number;
+}
+
 void PortDiscovery::mnuMainFilter_Click() {
     view_.clearPorts();
+    details_.clear();
     view_.setFilterChecked(!view_.filterChecked());
+    build(true);
+}
+
+void PortDiscovery::rebuild() {
+    view_.clearPorts();
+    details_.clear();
+    build(false);
+}
+
+void PortDiscovery::build(bool tellUser) {
     if (view_.filterChecked()) {
         try {
-            probePorts();
+            probePorts(tellUser);
         } catch (const std::exception&) {
             view_.showMessage(Message{"An error occured while checking for available Com Ports. " +
                                           kCrLf + "Switching to default list.",
@@ -33,20 +58,51 @@ void PortDiscovery::mnuMainFilter_Click() {
     if (!view_.filterChecked()) {
         listAllPorts();
     }
+    cboPort_Click();
 }
 
-void PortDiscovery::probePorts() {
+void PortDiscovery::cboPort_Click() {
+    const int selected = view_.selectedPort();
+    const bool listed = selected >= 0 && selected < static_cast<int>(details_.size());
+    view_.setPortDetail(listed ? details_[static_cast<std::size_t>(selected)] : std::string());
+}
+
+void PortDiscovery::addEntry(const std::string& entry, const std::string& detail,
+                             const std::string& tip) {
+    view_.addPort(entry);
+    details_.push_back(detail);
+    view_.setPortTooltip(view_.portCount() - 1, tip);
+}
+
+void PortDiscovery::probePorts(bool tellUser) {
     bool found = false;
     std::int16_t inUse = 0;
     std::int16_t absent = 0;
+    denied_.clear();
+    busy_ = false;
     for (int port = kFirstComPort; port <= kLastComPort; ++port) {
-        switch (probe_.probe(port)) {
+        const ProbeResult result = probe_.probe(port);
+        PortAccessReport why;
+        if (result == ProbeResult::InUse || result == ProbeResult::Denied) {
+            why = probe_.access(port);
+        }
+        const PortIdentity id = result == ProbeResult::Absent || result == ProbeResult::Other
+                                    ? PortIdentity{}
+                                    : probe_.identify(port);
+        switch (result) {
             case ProbeResult::Free:
-                view_.addPort(freePortEntry(port));
+                addEntry(freePortEntry(port), portDetail(id, result, why),
+                         portTooltip(id, result, why));
                 found = true;
                 break;
+            case ProbeResult::Denied:
+                denied_.push_back(id.device);
+                deniedWhy_ = why;
+                [[fallthrough]];
             case ProbeResult::InUse:
-                view_.addPort(inUsePortEntry(port));
+                busy_ = busy_ || result == ProbeResult::InUse;
+                addEntry(inUsePortEntry(port), portDetail(id, result, why),
+                         portTooltip(id, result, why));
                 ++inUse;
                 break;
             case ProbeResult::Absent:
@@ -59,6 +115,8 @@ void PortDiscovery::probePorts() {
     const std::string title = deviceName_ + " Updater - Com Port Error";
     if (found) {
         view_.selectPort(0);
+    } else if (!tellUser) {
+        return;
     } else if (absent == kComPortCount) {
         view_.showMessage(Message{"No Com Ports have been detected. " + kCrLf +
                                       "Your PC may have its Com Ports disabled. " + kCrLf +
@@ -66,18 +124,31 @@ void PortDiscovery::probePorts() {
                                       kCrLf + "converter cable is available.",
                                   title});
     } else if (inUse >= 1) {
-        view_.showMessage(Message{"No Available Com Ports have been detected. " + kCrLf +
-                                      "Please free a Com/Serial Port for " + kCrLf + "the " +
-                                      deviceName_ + " to be used.",
-                                  title});
+        reportNoAvailablePort(title);
     }
+}
+
+void PortDiscovery::reportNoAvailablePort(const std::string& title) {
+    const std::string busyText = "No Available Com Ports have been detected. " + kCrLf +
+                                 "Please free a Com/Serial Port for " + kCrLf + "the " +
+                                 deviceName_ + " to be used.";
+    if (denied_.empty()) {
+        view_.showMessage(Message{busyText, title});
+        return;
+    }
+    // Freeing a port does not help with a port this user may not open.
+    const std::string advice = permissionText(denied_, deniedWhy_);
+    view_.showMessage(Message{busy_ ? busyText + kCrLf + kCrLf + advice : advice, title});
 }
 
 void PortDiscovery::listAllPorts() {
     // An interrupted probe may have left entries behind.
     view_.clearPorts();
+    details_.clear();
     for (int port = kFirstComPort; port <= kLastComPort; ++port) {
-        view_.addPort(freePortEntry(port));
+        const PortIdentity id = probe_.identify(port);
+        addEntry(freePortEntry(port), portDetail(id, std::nullopt, {}),
+                 portTooltip(id, std::nullopt, {}));
     }
     view_.selectPort(0);
 }

@@ -2,6 +2,9 @@
 
 #include <string>
 #include <utility>
+#include <vector>
+
+#include "platform/port_identity.h"
 
 namespace k9 {
 
@@ -10,7 +13,7 @@ class PortProbe;
 
 // Builds the port list cboPort: with "Filter Com Ports" checked, ports 1 to 12 are probed and
 // listed as free (" 3") or held by another program ("3 - In Use"); unchecked, the plain list
-// " 1" to " 12".
+// " 1" to " 12". Each entry carries what device it is.
 class PortDiscovery final {
   public:
     PortDiscovery(MainView& view, PortProbe& probe, std::string deviceName)
@@ -18,14 +21,27 @@ class PortDiscovery final {
 
     // Inverts the check mark and rebuilds the list for the new state.
     void mnuMainFilter_Click();
+    // Rebuilds the list for the check mark as it is, without the messages of a missing port:
+    // the devices changed, nobody asked.
+    void rebuild();
+    // The selected entry changed: its device goes to the line beside the list.
+    void cboPort_Click();
 
   private:
-    void probePorts();
+    void build(bool tellUser);
+    void probePorts(bool tellUser);
     void listAllPorts();
+    void addEntry(const std::string& entry, const std::string& detail, const std::string& tip);
+    void reportNoAvailablePort(const std::string& title);
 
     MainView& view_;
     PortProbe& probe_;
     std::string deviceName_;
+    std::vector<std::string> details_;
+    // Devices of the ports listed in use because this user may not open them.
+    std::vector<std::string> denied_;
+    PortAccessReport deniedWhy_;
+    bool busy_ = false;
 };
 
 inline constexpr int kFirstComPort = 1;
@@ -36,5 +52,7 @@ inline constexpr int kComPortCount = kLastComPort - kFirstComPort + 1;
 std::string freePortEntry(int port);
 // "3 - In Use"
 std::string inUsePortEntry(int port);
+// The port number an entry stands for (" 3" and "3 - In Use" both give 3); 0 for none.
+int entryPortNumber(const std::string& entry);
 
 }  // namespace k9

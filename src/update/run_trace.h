@@ -50,6 +50,10 @@ class TracingView final : public MainView {
     std::string portEntry(int index) const override { return inner_.portEntry(index); }
     void selectPort(int index) override { inner_.selectPort(index); }
     int selectedPort() const override { return inner_.selectedPort(); }
+    void setPortTooltip(int index, const std::string& t) override {
+        inner_.setPortTooltip(index, t);
+    }
+    void setPortDetail(const std::string& text) override { inner_.setPortDetail(text); }
     void insertFile(int index, const std::string& e) override { inner_.insertFile(index, e); }
     void selectFile(int index) override { inner_.selectFile(index); }
     int selectedFile() const override { return inner_.selectedFile(); }

@@ -374,6 +374,21 @@ TEST_F(AppTest, TheWindowKeepsItsSize) {
     EXPECT_LE(ui().cmdGo->geometry().bottom(), ui().centralwidget->height());
 }
 
+TEST_F(AppTest, SelectedPortsDeviceShowsBesideTheListOverNoDesignedControl) {
+    ASSERT_TRUE(start());
+    const auto* device = window().findChild<QLabel*>(QStringLiteral("lblPortDevice"));
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->text(), QStringLiteral("COM1"));
+    ui().cboPort->setCurrentIndex(1);
+    EXPECT_EQ(device->text(), QStringLiteral("COM2 - in use"));
+    EXPECT_EQ(ui().cboPort->itemData(3, Qt::ToolTipRole).toString(), QStringLiteral("COM12"));
+    for (const QWidget* designed : ui().centralwidget->findChildren<QWidget*>()) {
+        EXPECT_TRUE(designed == device || !designed->geometry().intersects(device->geometry()))
+            << designed->objectName().toStdString();
+    }
+    EXPECT_LE(device->geometry().bottom(), ui().centralwidget->height());
+}
+
 TEST_F(AppTest, WebPagesOpenThroughTheShell) {
     ASSERT_TRUE(start());
     ui().mnuMainTroubleshooting->trigger();

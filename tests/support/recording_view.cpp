@@ -39,6 +39,7 @@ MessageAnswer RecordingView::showMessage(const Message& message) {
 
 void RecordingView::clearPorts() {
     ports.clear();
+    portTooltips.clear();
     selectedPortIndex = -1;
 }
 

@@ -38,6 +38,8 @@ class RecordingView final : public MainView {
     std::string portEntry(int index) const override;
     void selectPort(int index) override { selectedPortIndex = index; }
     int selectedPort() const override { return selectedPortIndex; }
+    void setPortTooltip(int index, const std::string& text) override { portTooltips[index] = text; }
+    void setPortDetail(const std::string& text) override { portDetail = text; }
 
     void insertFile(int index, const std::string& entry) override;
     void selectFile(int index) override { selectedFileIndex = index; }
@@ -75,6 +77,8 @@ class RecordingView final : public MainView {
     std::deque<Responder> answers;
     std::vector<std::string> ports;
     int selectedPortIndex = -1;
+    std::map<int, std::string> portTooltips;
+    std::string portDetail;
     std::vector<std::string> files{"Cameras", "Cameras & Schools"};
     int selectedFileIndex = 0;
     bool filter = false;

@@ -1,0 +1,130 @@
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/device_watch.h"
+#include "platform/port_lock.h"
+#include "platform/port_probe.h"
+#include "platform/qt_serial_line.h"
+#include "platform/runtime_error.h"
+#include "pty_device.h"
+
+namespace k9 {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The access check as a user the device does not let in: nobody when we are root, else the
+// owner of a node made unreadable.
+PortAccess accessAsOutsider(const std::string& path) {
+    if (::getuid() != 0) {
+        ::chmod(path.c_str(), 0);
+        return checkPortAccess(path).access;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const gid_t nobody = 65534;
+        const bool dropped =
+            ::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0;
+        ::_exit(dropped ? static_cast<int>(checkPortAccess(path).access) : 99);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return static_cast<PortAccess>(WEXITSTATUS(status));
+}
+
+TEST(PortAccess, TellsFreeAbsentBusyAndDeniedApart) {
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString();
+    test::PtyDevice pty;
+    std::ofstream(root + "/file") << "not a port";
+    fs::create_directory(root + "/folder");
+    ::mkfifo((root + "/fifo").c_str(), 0600);
+    fs::create_symlink(pty.path(), root + "/link");
+    fs::create_symlink(root + "/gone", root + "/dangling");
+    const std::vector<std::pair<std::string, PortAccess>> cases{
+        {pty.path(), PortAccess::Free},           {root + "/link", PortAccess::Free},
+        {root + "/file", PortAccess::Absent},     {root + "/folder", PortAccess::Absent},
+        {root + "/fifo", PortAccess::Absent},  // opening it could wait for a writer
+        {root + "/dangling", PortAccess::Absent}, {"/dev/null", PortAccess::Absent},
+    };
+    for (const auto& [path, access] : cases) {
+        EXPECT_EQ(checkPortAccess(path).access, access) << path;
+        if (access == PortAccess::Absent) {
+            // No port to the list and to opening either.
+            EXPECT_EQ(QtPortProbe({{1, path}}).probe(1), ProbeResult::Absent) << path;
+            QtSerialLine line({{1, path}});
+            try {
+                line.setPortOpen(true);
+                ADD_FAILURE() << path << " opened";
+            } catch (const RuntimeError& e) {
+                EXPECT_EQ(e.number(), err::kInvalidPortNumber) << path;
+            }
+        }
+    }
+    QtSerialLine holder({{1, root + "/link"}});
+    holder.setPortOpen(true);
+    const PortAccessReport held = checkPortAccess(root + "/link");
+    EXPECT_EQ(held.access, PortAccess::Busy);
+    EXPECT_EQ(held.holderPid, ::getpid());  // from the holder's lock file
+    holder.setPortOpen(false);
+
+    EXPECT_FALSE(checkPortAccess(pty.path()).group.empty());
+    EXPECT_EQ(accessAsOutsider(pty.path()), PortAccess::NoPermission);
+}
+
+TEST(PortLock, ReadsTheHolderFromTheLockFile) {
+    const std::int32_t binary = 4321;
+    const std::vector<std::pair<std::string, long>> cases{
+        {"      4321\n", 4321},
+        {"4321\nk9updater\nhost\n", 4321},
+        {std::string(reinterpret_cast<const char*>(&binary), 4), 4321},
+        {"", 0},
+        {"k9\n", 0},
+        {"43x1\n", 0},
+        {"-5\n", 0},
+        {"12345678901\n", 0},
+    };
+    for (const auto& [content, pid] : cases) {
+        EXPECT_EQ(lockFilePid(content), pid) << content;
+    }
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    std::ofstream(folder + "/LCK..ttyUSB0") << "  " << ::getpid() << "\n";
+    std::ofstream(folder + "/LCK..ttyUSB1") << "99999999\n";  // beyond any pid: stale
+    EXPECT_EQ(lockHolder("/dev/ttyUSB0", {folder}), ::getpid());
+    EXPECT_EQ(lockHolder("/dev/ttyUSB1", {folder}), 0);
+}
+
+bool turnUntil(const std::function<bool()>& done) {
+    for (int i = 0; i < 5000 && !done(); ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return done();
+}
+
+TEST(DeviceWatch, SeesALinkComeAndGoInAFolderThatAppeared) {
+    QTemporaryDir dir;
+    const std::string byId = dir.path().toStdString() + "/by-id";
+    test::PtyDevice pty;
+    int changes = 0;
+    DeviceWatch watch({dir.path().toStdString(), byId}, [&] { ++changes; });
+    fs::create_directory(byId);
+    ASSERT_TRUE(turnUntil([&] { return watch.watched().size() == 2; }));
+    for (bool plug : {true, false}) {
+        const int seen = changes;
+        plug ? fs::create_symlink(pty.path(), byId + "/usb-K9")
+             : static_cast<void>(fs::remove(byId + "/usb-K9"));
+        ASSERT_TRUE(turnUntil([&] { return changes > seen; })) << plug;
+    }
+}
+
+}  // namespace
+}  // namespace k9

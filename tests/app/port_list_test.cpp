@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "controller_harness.h"
+#include "ports/port_advice.h"
+#include "ports/port_control.h"
+#include "ports/port_discovery.h"
+#include "ports/port_refresh.h"
+#include "scripted_serial_line.h"
+
+namespace k9 {
+namespace {
+
+PortIdentity node(const std::string& device, bool present) {
+    PortIdentity id;
+    id.device = device;
+    id.present = present;
+    return id;
+}
+
+// Port N is /dev/ttyUSBN, present when it has a result; the rest are absent.
+class DeviceProbe final : public PortProbe {
+  public:
+    ProbeResult probe(int port) override {
+        return results.count(port) ? results[port] : ProbeResult::Absent;
+    }
+    PortIdentity identify(int port) override {
+        return node("/dev/ttyUSB" + std::to_string(port), results.count(port) > 0);
+    }
+    PortAccessReport access(int port) override { return reports[port]; }
+
+    std::map<int, ProbeResult> results;
+    std::map<int, PortAccessReport> reports;
+};
+
+PortAccessReport denied(const std::string& group, bool inGroup = false, bool inSession = false) {
+    return {PortAccess::NoPermission, 0, group, inGroup, inSession};
+}
+
+std::string joinText(const std::string& device) {
+    return "You have no permission to use " + device +
+           ". \r\nIt belongs to the group dialout; to join it, type in a terminal: \r\nsudo "
+           "usermod -aG dialout $USER\r\nthen log out and log in again.";
+}
+
+TEST(PortTexts, SummaryAndPermissionAdvice) {
+    const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0";
+    const PortIdentity ftdi{"/dev/ttyUSB0", "/dev/ttyUSB0", "",  "FT232R USB UART", "FTDI", "A10K",
+                            0x0403,         0x6001,         true};
+    PortIdentity viaLink = ftdi;
+    viaLink.device = viaLink.byId = byId;
+    const std::string adapter = "FT232R USB UART (FTDI, 0403:6001, serial A10K)";
+    const std::vector<std::pair<PortIdentity, std::string>> summaries{
+        {ftdi, "/dev/ttyUSB0 - " + adapter},
+        {viaLink, byId + " -> /dev/ttyUSB0 - " + adapter},
+        {node("/dev/ttyUSB3", false), "/dev/ttyUSB3 - not present"},
+    };
+    for (const auto& [id, text] : summaries) {
+        EXPECT_EQ(id.summary(), text);
+    }
+    const std::vector<std::pair<PortAccessReport, std::string>> advice{
+        {denied("dialout"), joinText("/dev/ttyUSB0")},
+        {denied("dialout", true),
+         "You have no permission to use /dev/ttyUSB0 yet. \r\nYou are in its group dialout, but "
+         "this session began before you joined it. \r\nLog out and log in again."},
+        {denied(""),
+         "You have no permission to use /dev/ttyUSB0. \r\nAsk the administrator of this PC for "
+         "read and write access to it."},
+    };
+    for (const auto& [why, text] : advice) {
+        EXPECT_EQ(permissionText({"/dev/ttyUSB0"}, why), text);
+    }
+}
+
+class PortListTest : public ::testing::Test {
+  protected:
+    void filterOn(std::map<int, ProbeResult> results) {
+        probe.results = std::move(results);
+        view.messages.clear();
+        view.setFilterChecked(false);
+        discovery.mnuMainFilter_Click();
+    }
+
+    VirtualEventLoop loop;
+    test::RecordingView view;
+    DeviceProbe probe;
+    PortDiscovery discovery{view, probe, "Sentrel K9"};
+    PortRefresh refresh{loop, view, discovery,
+                        [this] { return std::to_string(probe.results.size()); }};
+};
+
+TEST_F(PortListTest, NoAvailablePortTellsPermissionFromBusy) {
+    const std::string busy =
+        "No Available Com Ports have been detected. \r\nPlease free a Com/Serial Port for \r\n"
+        "the Sentrel K9 to be used.";
+    probe.reports = {{5, denied("dialout")}, {6, {PortAccess::Busy, 77, "", false, false}}};
+    const std::vector<std::pair<std::map<int, ProbeResult>, std::string>> cases{
+        {{{6, ProbeResult::InUse}}, busy},
+        {{{5, ProbeResult::Denied}}, joinText("/dev/ttyUSB5")},
+        {{{5, ProbeResult::Denied}, {6, ProbeResult::InUse}},
+         busy + "\r\n\r\n" + joinText("/dev/ttyUSB5")},
+    };
+    for (const auto& [results, text] : cases) {
+        filterOn(results);
+        ASSERT_EQ(view.messages.size(), 1u) << text;
+        EXPECT_EQ(view.messages[0].text, text);
+    }
+    EXPECT_EQ(view.ports, (std::vector<std::string>{"5 - In Use", "6 - In Use"}));
+    EXPECT_EQ(view.portTooltips[0],
+              "/dev/ttyUSB5 - no permission (group dialout)\r\n" + joinText("/dev/ttyUSB5"));
+    EXPECT_EQ(view.portTooltips[1], "/dev/ttyUSB6 - in use by process 77");
+
+    // The selected entry's device beside the list; unfiltered, an absent one says so.
+    filterOn({{4, ProbeResult::Free}, {5, ProbeResult::Denied}});
+    EXPECT_EQ(view.portDetail, "/dev/ttyUSB4");
+    discovery.mnuMainFilter_Click();
+    EXPECT_EQ(view.portDetail, "/dev/ttyUSB1 - not present");
+    EXPECT_EQ(view.portTooltips.size(), 12u);
+}
+
+TEST_F(PortListTest, RefreshKeepsTheNumberAndWaitsForTheRunsEnd) {
+    const auto plug = [this](std::map<int, ProbeResult> results) {
+        probe.results = std::move(results);
+        for (int i = 0; i < 3; ++i) {  // the node, its mode, its by-id link
+            refresh.devicesChanged();
+            loop.advance(50);
+        }
+        loop.advance(kDeviceSettleMs);
+    };
+    const ProbeResult free = ProbeResult::Free;
+    filterOn({{1, free}, {3, free}});
+    view.selectPort(1);  // " 3"
+    plug({{1, free}, {2, free}, {3, free}});
+    EXPECT_EQ(view.ports, (std::vector<std::string>{" 1", " 2", " 3"}));
+    EXPECT_EQ(view.selectedPort(), 2);
+    plug({{1, free}, {3, ProbeResult::InUse}});
+    EXPECT_EQ(view.selectedPort(), 1);  // "3 - In Use"
+    plug({{1, free}});
+    EXPECT_EQ(view.selectedPort(), 0);
+    EXPECT_EQ(refresh.rebuilds(), 3);
+    refresh.runStarted();
+    plug({{1, free}, {4, free}});
+    EXPECT_EQ(view.ports, std::vector<std::string>{" 1"});
+    refresh.runEnded();
+    EXPECT_EQ(view.ports, (std::vector<std::string>{" 1", " 4"}));
+    EXPECT_EQ(refresh.rebuilds(), 4);
+    EXPECT_TRUE(view.filterChecked());
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST(PortControlPermission, OpenFailureOfADeniedPortSaysWhatToType) {
+    VirtualEventLoop loop;
+    test::ScriptedSerialLine serial{loop};
+    test::ControllerHarness h{loop, serial};
+    DeviceProbe probe;
+    probe.reports[3] = denied("dialout");
+    h.controller().portControl().setProbe(probe);
+    serial.held = {2, 3};
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"3 - In Use", joinText("/dev/ttyUSB3")},
+        {"2 - In Use",
+         "An error has occured while trying to connect to the \r\nselected COM port, "
+         "it is already in use, try a different port."},
+    };
+    for (const auto& [entry, text] : cases) {
+        h.view.ports = {entry};
+        h.view.selectPort(0);
+        h.view.messages.clear();
+        EXPECT_FALSE(h.controller().portControl().OpenComPort()) << entry;
+        ASSERT_EQ(h.view.messages.size(), 1u) << entry;
+        EXPECT_EQ(h.view.messages[0].text, text);
+    }
+}
+
+}  // namespace
+}  // namespace k9
