@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/settings_line.h"
 #include "fuzz_check.h"
+#include "platform/settings_line.h"
 
 namespace {
 

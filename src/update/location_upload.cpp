@@ -100,6 +100,8 @@ StepOutcome LocationUpload::receiveLocations() {
 StepOutcome LocationUpload::giveUpReceiving(const std::string& why) {
     c_.state.sRxBuffer.clear();
     c_.state.sRxBuffer.shrink_to_fit();
+    c_.record.locations = LocationsFate::NotReceived;
+    c_.record.ended(RunEnd::Updated);
     port_.ClosePortAndReset();
     c_.view.setStatusText(c_.vars.vDeviceName + " updated. " + kCrLf +
                           "Its stored locations were not received (" + why +
@@ -122,6 +124,7 @@ void LocationUpload::saveAndUpload() {
         c_.loop.yield();
         uploaded = !s.blnStopped && server_.UploadLocationsFile();
     }
+    c_.record.locations = uploaded ? LocationsFate::Uploaded : LocationsFate::Kept;
     if (s.blnStopped) {
         return;  // stopped by the user: the file stays for the next attempt
     }

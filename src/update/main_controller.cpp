@@ -31,9 +31,17 @@ std::function<void()> guarded(std::function<void()> handler) {
 
 MainController::MainController(EventLoop& loop, MainView& view, SerialLine& serial,
                                const AppConfig& config, FtpClientFactory makeFtpClient)
-    : tracer_(std::make_unique<RunTracer>(view, serial, config)),
-      context_{loop, tracer_->view(), tracer_->line(), config.ftpHost, {}, {}, {}, {},
-               {},   std::mt19937{}} {
+    : tracer_(std::make_unique<RunTracer>(view, serial, config)), context_{loop,
+                                                                           tracer_->view(),
+                                                                           tracer_->line(),
+                                                                           config.ftpHost,
+                                                                           {},
+                                                                           {},
+                                                                           {},
+                                                                           {},
+                                                                           {},
+                                                                           std::mt19937{},
+                                                                           {}} {
     tracer_->attach(loop, context_.state, context_.vars);
     MainView& traced = context_.view;
     busy_ = std::make_unique<BusyIndicators>(traced);
@@ -56,6 +64,8 @@ MainController::MainController(EventLoop& loop, MainView& view, SerialLine& seri
         ftp->setTrace(&tracer_->trace());
         ftp->setFileTransferProgress(
             [this](std::int32_t current, std::int32_t total, bool download) {
+                context_.record.transferBytes = current;
+                context_.record.transferTotal = total;
                 server_->mFTP_FileTransferProgress(current, total, download);
             });
         return ftp;
@@ -74,10 +84,12 @@ MainController::~MainController() = default;
 
 void MainController::cmdGo_Click() {
     RunTracer::Scope trace(*tracer_);
+    context_.record = RunRecord{};
     sequence_->cmdGo_Click();
 }
 
 void MainController::cmdClose_Click() {
+    context_.record.ended(RunEnd::Stopped);
     portControl_->cmdClose_Click();
 }
 

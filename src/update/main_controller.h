@@ -10,6 +10,7 @@
 #include "platform/file_table.h"
 #include "platform/main_view.h"
 #include "platform/serial_line.h"
+#include "update/run_record.h"
 #include "update/update_state.h"
 
 namespace k9 {
@@ -39,6 +40,7 @@ struct MainContext {
     FileTable files;
     MainTimers timers;
     std::mt19937 random;
+    RunRecord record;
 };
 
 // The main window's logic, without widgets: the window forwards its clicks here and paints
@@ -62,6 +64,8 @@ class MainController {
     void seedRandom(std::uint32_t seed) { context_.random.seed(seed); }
 
     UpdateState& state() { return context_.state; }
+    // How the last run went, for front ends that report it.
+    const RunRecord& lastRun() const { return context_.record; }
     ProgramVars& vars() { return context_.vars; }
     MainContext& context() { return context_; }
     PortControl& portControl() { return *portControl_; }

@@ -55,7 +55,9 @@ void UpdateSequence::cmdGo_Click() {
 }
 
 StepOutcome UpdateSequence::runOnce() {
+    c_.record.end = RunEnd::None;
     if (!port_.closePortLeftOpen() || !port_.OpenComPort()) {
+        c_.record.ended(RunEnd::PortError);
         return StepOutcome::Stopped;
     }
     try {
@@ -107,6 +109,7 @@ StepOutcome UpdateSequence::waitLoop() {
             return outcome;
         }
         if (link_.noAnswer()) {
+            c_.record.ended(RunEnd::NoAnswer);
             link_.reportNoAnswer();
             return StepOutcome::EndOfRun;
         }
@@ -159,6 +162,7 @@ StepOutcome UpdateSequence::downloadFile() {
                 continue;
             }
             if (!c_.state.blnStopped) {
+                c_.record.ended(RunEnd::ServerFailed);
                 port_.ReportUpdateFailed();
             }
             return StepOutcome::Stopped;
@@ -167,6 +171,7 @@ StepOutcome UpdateSequence::downloadFile() {
             return StepOutcome::Stopped;
         }
         if (!downloaded) {
+            c_.record.ended(RunEnd::ServerFailed);
             port_.ReportUpdateFailed();
             return StepOutcome::EndOfRun;
         }
@@ -185,6 +190,7 @@ StepOutcome UpdateSequence::askRestart(const std::string& text) {
         port_.ClosePortAndReset();
         return StepOutcome::Restart;
     }
+    c_.record.ended(RunEnd::Failed);
     port_.ReportUpdateFailed();
     return StepOutcome::Stopped;
 }
@@ -246,6 +252,8 @@ StepOutcome UpdateSequence::sendLines(std::int32_t lineCount) {
     UpdateState& s = c_.state;
     const std::int32_t linesPerStep = lineCount / 50 + 1;
     std::int32_t sent = 0;
+    c_.record.lineCount = lineCount;
+    c_.record.linesSent = 0;
     while (!c_.files.eof(s.iTempFileNo)) {
         c_.loop.yield();
         if (s.blnStopped) {
@@ -257,6 +265,7 @@ StepOutcome UpdateSequence::sendLines(std::int32_t lineCount) {
         }
         link_.send(c_.files.lineInput(s.iTempFileNo) + kCrLf);
         ++sent;
+        c_.record.linesSent = sent;
         if (sent % linesPerStep == 0) {
             c_.view.setProgress(c_.view.progress() + 1);
             const auto percent = static_cast<std::int64_t>(sent) * 100 / lineCount;
@@ -312,6 +321,12 @@ void UpdateSequence::finishSending() {
 void UpdateSequence::endOfRun() {
     c_.view.setStatusFontName("Tahoma");
     c_.view.setStatusBold(true);
+    // A run that ends here without success has usually said why already.
+    if (c_.state.iStage != 9 || !c_.MSComm1.portOpen()) {
+        if (c_.record.end == RunEnd::None) {
+            c_.record.ended(RunEnd::Failed);
+        }
+    }
     if (!c_.MSComm1.portOpen()) {
         return;
     }
@@ -319,6 +334,7 @@ void UpdateSequence::endOfRun() {
         port_.ClosePortAndReset();
         return;
     }
+    c_.record.ended(RunEnd::Updated);
     c_.view.setStatusFontName("Tahoma");
     c_.view.setStatusText(c_.vars.vDeviceName + " updated. " + kCrLf +
                           "Close this program and disconnect " + c_.vars.sDeviceModel +
@@ -334,6 +350,7 @@ void UpdateSequence::reportGeneralError(const RuntimeError& error) {
             ")  " + error.description() + kCrLf + "Please take a screenshot and contact " + kCrLf +
             "Quillmark, tel: 0000 000 0000",
         "Error"});
+    c_.record.ended(RunEnd::Failed);
     port_.ReportUpdateFailed();
 }
 

@@ -1,7 +1,7 @@
 # Sourced by the demo and screenshot scripts: a local FTP server with sample location files,
 # a simulated K9 on a pseudo-terminal and an updater configuration that joins them.
 #
-#   demo_start BUILD_DIR   starts both; sets DEMO_DIR, DEMO_CONF, DEMO_UPDATER
+#   demo_start BUILD_DIR   starts both; sets DEMO_DIR, DEMO_CONF, DEMO_UPDATER, DEMO_CLI
 #   demo_run_updater ARGS  runs the updater on that configuration until its window closes
 #   demo_stop              stops everything demo_start started (safe to call twice)
 #
@@ -33,8 +33,10 @@ demo_wait_for() {
 demo_start() {
     local build=$1
     DEMO_UPDATER=$build/src/app/k9updater
+    DEMO_CLI=$build/src/cli/k9update
     local sim=$build/tools/sim/k9sim
     [ -x "$DEMO_UPDATER" ] || demo_fail "no updater at $DEMO_UPDATER (build first: make build)"
+    [ -x "$DEMO_CLI" ] || demo_fail "no k9update at $DEMO_CLI (build first: make build)"
     [ -x "$sim" ] || demo_fail "no simulator at $sim (build first: make build)"
     "$DEMO_PYTHON" -c 'import pyftpdlib' 2>/dev/null ||
         demo_fail "$DEMO_PYTHON lacks pyftpdlib (make deps installs python3-pyftpdlib)"

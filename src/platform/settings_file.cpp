@@ -1,4 +1,4 @@
-#include "app/settings_file.h"
+#include "platform/settings_file.h"
 
 #include <QFile>
 #include <QFileInfo>

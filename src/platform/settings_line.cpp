@@ -1,4 +1,4 @@
-#include "app/settings_line.h"
+#include "platform/settings_line.h"
 
 #include <algorithm>
 

@@ -1,0 +1,60 @@
+#include "cli/port_list.h"
+
+#include <ostream>
+
+#include "cli/run_report.h"
+#include "platform/app_config.h"
+#include "platform/port_identity.h"
+
+namespace k9 {
+namespace {
+
+std::string accessText(const PortAccessReport& r) {
+    switch (r.access) {
+        case PortAccess::Free:
+            return "free";
+        case PortAccess::Busy:
+            return r.holderPid > 0 ? "in use (pid " + std::to_string(r.holderPid) + ")" : "in use";
+        case PortAccess::NoPermission:
+            return r.group.empty() ? "no permission" : "no permission (group " + r.group + ")";
+        case PortAccess::Absent:
+            break;
+    }
+    return "absent";
+}
+
+}  // namespace
+
+void listPorts(const AppConfig& config, bool json, std::ostream& out) {
+    bool first = true;
+    if (json) {
+        out << '[';
+    }
+    for (int port = kFirstConfigPort; port <= kLastConfigPort; ++port) {
+        const std::string path = config.devicePath(port);
+        if (path.empty()) {
+            continue;
+        }
+        const PortIdentity id = identifyPort(path);
+        if (!id.present) {
+            continue;
+        }
+        const PortAccessReport access = checkPortAccess(path);
+        if (json) {
+            out << (first ? "" : ",") << "\n  {\"port\":" << port
+                << ",\"device\":" << jsonString(path) << ",\"resolved\":" << jsonString(id.resolved)
+                << ",\"state\":" << jsonString(accessText(access))
+                << ",\"holderPid\":" << access.holderPid
+                << ",\"identity\":" << jsonString(id.summary()) << '}';
+        } else {
+            out << port << '\t' << path << '\t' << accessText(access) << '\t' << id.summary()
+                << '\n';
+        }
+        first = false;
+    }
+    if (json) {
+        out << (first ? "]" : "\n]") << '\n';
+    }
+}
+
+}  // namespace k9

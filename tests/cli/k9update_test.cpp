@@ -1,0 +1,224 @@
+// k9update as a user runs it: the program against the simulator on a pseudo-terminal and the
+// local FTP server, judged by its exit code, its output and what reached the server.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <fstream>
+#include <sstream>
+
+#include "local_ftp_server.h"
+
+namespace k9 {
+namespace {
+
+const std::string kSerial = "K9CLI01";
+const std::string kLocations = "51.11111,-0.22222,30,HOME\r\n51.33333,-0.44444,30,WORK\r\n";
+
+std::string readAll(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// A temporary working folder, a configuration naming the server and COM1, and the unit.
+class K9UpdateTest : public ::testing::Test {
+  protected:
+    K9UpdateTest() : server_({{kSerial, "10ILC9K", kSerial}}) {
+        std::string file;
+        for (int i = 0; i < 300; ++i) {
+            file += "52." + std::to_string(100000 + i) + ",-1.50000,CAM,40,CLI\r\n";
+        }
+        server_.putFile(kSerial, "LocationsLite.txt", file);
+        writeConfig(dir_.filePath("ttyK9"));
+        std::ofstream(path("stored.txt"), std::ios::binary) << kLocations;
+        std::ofstream(path("work/QK.ini"), std::ios::binary) << "*1*1*t*\r\n";
+    }
+    ~K9UpdateTest() override {
+        sim_.kill();
+        sim_.waitForFinished(5000);
+    }
+
+    std::string path(const QString& name) const { return dir_.filePath(name).toStdString(); }
+
+    // COM1 is com1, COM2 to COM12 ttyK9-2 to ttyK9-12 (existing only when a unit is there).
+    void writeConfig(const QString& com1) {
+        QDir(dir_.path()).mkpath("work");
+        std::ofstream conf(path("k9.conf"));
+        conf << "ftp_host = " << server_.hostPort() << "\nwork_dir = " << path("work")
+             << "\n[ports]\nCOM1 = " << com1.toStdString() << "\n";
+        for (int port = 2; port <= 12; ++port) {
+            conf << "COM" << port << " = " << path("ttyK9-" + QString::number(port)) << "\n";
+        }
+    }
+
+    void startUnit(const QStringList& faults, QProcess& sim, const QString& link = "ttyK9") {
+        sim.start(
+            K9SIM_PATH,
+            QStringList{"--serial", QString::fromStdString(kSerial), "--link", dir_.filePath(link),
+                        "--locations", dir_.filePath("stored.txt"), "--start-ms", "300",
+                        "--reply-ms", "100", "--save-ms", "500", "--timeout", "120"} +
+                faults);
+        ASSERT_TRUE(sim.waitForStarted(10000));
+        ASSERT_TRUE(sim.waitForReadyRead(10000));
+    }
+    void startUnit(const QStringList& faults) { startUnit(faults, sim_); }
+
+    void startCli(QProcess& cli, const QStringList& args) {
+        cli.start(K9UPDATE_PATH, QStringList{"--config", dir_.filePath("k9.conf")} + args);
+        ASSERT_TRUE(cli.waitForStarted(10000));
+    }
+
+    int runCli(const QStringList& args, std::string& err) {
+        QProcess cli;
+        startCli(cli, args);
+        EXPECT_TRUE(cli.waitForFinished(150000));
+        err = cli.readAllStandardError().toStdString();
+        return cli.exitCode();
+    }
+
+    QTemporaryDir dir_;
+    LocalFtpServer server_;
+    QProcess sim_;
+};
+
+const QStringList kRun = {"--port", "1", "--edition", "cameras"};
+
+struct RunRow {
+    const char* name;
+    QStringList unitFaults;  // empty: no unit at all
+    FtpFaults faults;
+    bool absentPort;
+    int code;
+    const char* stderrText;
+};
+
+TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
+    const RunRow rows[] = {
+        {"whole run", {"--answer", "yes"}, {}, false, 0, "Sentrel K9 updated."},
+        {"refused login",
+         {"--answer", "yes"},
+         {.refuseLogin = true},
+         false,
+         4,
+         "Sentrel K9 updating unsuccessful"},
+        {"upload refused",
+         {"--answer", "yes"},
+         {.rejectStore = true},
+         false,
+         6,
+         "have not been sent to the Quillmark Server"},
+        {"absent port", {}, {}, true, 5, "selected COM port, try a different port number."},
+        {"silent unit", {"--silent-from", "1"}, {}, false, 3, "Unable to communicate"},
+    };
+    for (const RunRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        server_.removeFile(kSerial, kSerial + ".txt");
+        server_.setFaults(row.faults);
+        writeConfig(row.absentPort ? dir_.filePath("no-such-tty") : dir_.filePath("ttyK9"));
+        if (!row.unitFaults.isEmpty()) {
+            startUnit(row.unitFaults);
+        }
+        std::string err;
+        EXPECT_EQ(runCli(kRun, err), row.code) << err;
+        EXPECT_NE(err.find(row.stderrText), std::string::npos) << err;
+        if (row.code == 6) {
+            EXPECT_EQ(readAll(dir_.filePath("work/COM1/K9CLI01.txt")), kLocations + "\r\n");
+        } else {
+            EXPECT_EQ(server_.hasFile(kSerial, kSerial + ".txt"), row.code == 0);
+        }
+        if (row.code == 0) {
+            EXPECT_EQ(server_.readFile(kSerial, kSerial + ".txt"), kLocations + "\r\n");
+        }
+        sim_.kill();
+        sim_.waitForFinished(5000);
+    }
+}
+
+TEST_F(K9UpdateTest, InterruptKeepsFilesAndASecondRunOnThePortFailsAtOnce) {
+    startUnit({"--answer", "yes"});
+    QProcess first;
+    startCli(first, kRun);
+    QByteArray progress;
+    while (first.state() == QProcess::Running && !progress.contains("stage 6")) {
+        first.waitForReadyRead(1000);
+        progress += first.readAllStandardError();
+    }
+    std::string err;
+    EXPECT_EQ(runCli(kRun, err), 5) << err;
+    EXPECT_NE(err.find("COM1 is already being updated by process"), std::string::npos) << err;
+    QProcess list;
+    startCli(list, {"--list-ports", "--json"});
+    ASSERT_TRUE(list.waitForFinished(10000));
+    // The port's state names the run that holds it.
+    const QByteArray ports = list.readAllStandardOutput();
+    EXPECT_NE(ports.indexOf("{\"port\":1,\"device\":\"" + dir_.filePath("ttyK9").toUtf8()), -1);
+    EXPECT_NE(
+        ports.indexOf("\"state\":\"in use (pid " + QByteArray::number(first.processId()) + ")\""),
+        -1);
+
+    ::kill(static_cast<pid_t>(first.processId()), SIGINT);
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitCode(), 130);
+    EXPECT_NE(first.readAllStandardError().indexOf("Sentrel K9 update stopped."), -1);
+    // Closed as "Close" closes: settings untouched, the downloaded file left for a look.
+    EXPECT_EQ(readAll(dir_.filePath("work/QK.ini")), "*1*1*t*\r\n");
+    EXPECT_TRUE(QFile::exists(dir_.filePath("work/COM1/temp.qk")));
+}
+
+TEST_F(K9UpdateTest, AutoFindsTheUnitAndTwoPortsRunSideBySide) {
+    QProcess silent, second;
+    startUnit({"--silent-from", "1"}, silent, "ttyK9-2");
+    startUnit({"--answer", "yes"}, second, "ttyK9-3");
+    startUnit({"--answer", "yes"});
+    QProcess atOnce;
+    startCli(atOnce, kRun);
+    // Once COM1's run holds its port, the search passes it by.
+    QByteArray shown;
+    while (atOnce.state() == QProcess::Running && !shown.contains("stage 1")) {
+        atOnce.waitForReadyRead(1000);
+        shown += atOnce.readAllStandardError();
+    }
+    std::string err;
+    EXPECT_EQ(runCli({"--port", "auto", "--edition", "cameras"}, err), 0) << err;
+    EXPECT_NE(err.find("Found the unit on COM3."), std::string::npos) << err;
+    ASSERT_TRUE(atOnce.waitForFinished(150000));
+    EXPECT_EQ(atOnce.exitCode(), 0) << atOnce.readAllStandardError().toStdString();
+    for (QProcess* sim : {&silent, &second}) {
+        sim->kill();
+        sim->waitForFinished(5000);
+    }
+}
+
+TEST(K9UpdateUsage, BadInputExitsTwoWithTheProblemNamed) {
+    const struct {
+        QStringList args;
+        const char* text;
+    } rows[] = {
+        {{"--frobnicate"}, "Unknown option 'frobnicate'"},
+        {{"--edition", "cameras"}, "--port is missing"},
+        {{"--port", "13", "--edition", "cameras"}, "not '13'"},
+        {{"--port", "x", "--edition", "cameras"}, "not 'x'"},
+        {{"--port", "1"}, "--edition is missing"},
+        {{"--port", "1", "--edition", "trucks"}, "not 'trucks'"},
+        {{"--port", "1", "--edition", "cameras", "--retries", "-1"}, "--retries wants"},
+        {{"--list-ports", "--config", "/no/such.conf"}, "cannot read the configuration file"},
+        {{"--port", "1", "--edition", "cameras", "stray"}, "unexpected argument 'stray'"},
+    };
+    for (const auto& row : rows) {
+        QProcess cli;
+        cli.start(K9UPDATE_PATH, row.args);
+        ASSERT_TRUE(cli.waitForFinished(10000));
+        const std::string err = cli.readAllStandardError().toStdString();
+        EXPECT_EQ(cli.exitCode(), 2) << row.text;
+        EXPECT_NE(err.find(row.text), std::string::npos) << err;
+        EXPECT_NE(err.find("k9update --help"), std::string::npos) << err;
+    }
+}
+
+}  // namespace
+}  // namespace k9
