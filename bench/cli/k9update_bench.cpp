@@ -1,7 +1,5 @@
 // k9update against the simulator on a pseudo-terminal and a local FTP server, watched through
 // its JSON events: the CPU of the whole run and the pace of the data lines.
-#include <sys/resource.h>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -11,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "bench_common.h"
 #include "local_ftp_server.h"
 
 namespace {
@@ -18,22 +17,12 @@ namespace {
 constexpr int kLines = 2000;
 constexpr double kFloorMs = 18.0;
 
-double childCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const std::string serial = "K9BENCH";
-    std::string file;
-    for (int i = 0; i < kLines; ++i) {
-        file += "51." + std::to_string(100000 + i) + ",-0.123456,CAM,30,BENCH LINE\r\n";
-    }
+    const std::string file = k9::bench::locationFile(kLines);
     k9::LocalFtpServer server({{serial, "HCNEB9K", serial}});
     server.putFile(serial, "LocationsLite.txt", file);
 
@@ -58,7 +47,7 @@ int main(int argc, char** argv) {
 
     QProcess cli;
     QElapsedTimer clock;
-    const double cpuBefore = childCpuSeconds();
+    const double cpuBefore = k9::bench::cpuSeconds(RUSAGE_CHILDREN);
     clock.start();
     cli.start(K9UPDATE_PATH, {"--config", conf, "--port", "1", "--edition", "cameras", "--json"});
     qint64 sendingMs = -1;
@@ -78,7 +67,7 @@ int main(int argc, char** argv) {
     }
     cli.waitForFinished(-1);
     const double wall = static_cast<double>(clock.elapsed()) / 1000.0;
-    const double cpu = childCpuSeconds() - cpuBefore;
+    const double cpu = k9::bench::cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
     sim.terminate();
     sim.waitForFinished(5000);
     if (cli.exitCode() != 0 || sendingMs < 0 || sentMs < 0) {

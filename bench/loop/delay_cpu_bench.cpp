@@ -1,23 +1,11 @@
 // CPU used by the Qt event loop while the update run waits in Delay(2000) beside an idle
 // window. A loop that spins instead of sleeping would show about 100%.
-#include <sys/resource.h>
-
 #include <QApplication>
 #include <QLabel>
 #include <cstdio>
 
+#include "bench_common.h"
 #include "platform/qt_event_loop.h"
-
-namespace {
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM",
@@ -33,12 +21,12 @@ int main(int argc, char** argv) {
     k9::Delay(loop, 200);  // settle start-up work
 
     constexpr int kWaits = 5;
-    const double cpuStart = cpuSeconds();
+    const double cpuStart = k9::bench::cpuSeconds();
     const auto wallStart = loop.tickMs();
     for (int i = 0; i < kWaits; ++i) {
         k9::Delay(loop, 2000);
     }
-    const double cpu = cpuSeconds() - cpuStart;
+    const double cpu = k9::bench::cpuSeconds() - cpuStart;
     const double wall = static_cast<double>(loop.tickMs() - wallStart) / 1000.0;
     std::printf("delay_2000_wall: %.3f s per wait\n", wall / kWaits);
     std::printf("delay_2000_cpu: %.3f %% of one core (target < 1)\n", 100.0 * cpu / wall);

@@ -1,7 +1,6 @@
 // The main window idle with the watch on the device folders: the CPU it uses (inotify, so
 // nothing should run), and the time from a device appearing or going to the rebuilt list.
 #include <pty.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -18,16 +17,10 @@
 #include "app/main_window.h"
 #include "app/message_presenter.h"
 #include "app/updater_app.h"
+#include "bench_common.h"
 #include "ui_frm_main.h"
 
 namespace {
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Nobody is there to close a message box.
 class NoMessages final : public k9::MessagePresenter {
@@ -90,12 +83,12 @@ int main(int argc, char** argv) {
 
     QTimer::singleShot(1000, &app, &QCoreApplication::quit);
     QApplication::exec();  // settle start-up work
-    const double cpuStart = cpuSeconds();
+    const double cpuStart = k9::bench::cpuSeconds();
     QElapsedTimer wall;
     wall.start();
     QTimer::singleShot(idleSeconds * 1000, &app, &QCoreApplication::quit);
     QApplication::exec();
-    const double cpu = cpuSeconds() - cpuStart;
+    const double cpu = k9::bench::cpuSeconds() - cpuStart;
     std::printf("port_watch_idle_cpu: %.4f %% of one core over %d s (target < 0.1)\n",
                 100.0 * cpu / (static_cast<double>(wall.elapsed()) / 1000.0), idleSeconds);
 

@@ -1,7 +1,6 @@
 // A whole update in real time against the simulator program on a pseudo-terminal and a local
 // FTP server: the pace of the data lines against their 18 ms floor, and the CPU the run uses
 // outside the download; then the same run with the support trace on, and the trace's size.
-#include <sys/resource.h>
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -14,6 +13,7 @@
 #include <numeric>
 #include <vector>
 
+#include "bench_common.h"
 #include "local_ftp_server.h"
 #include "platform/qt_event_loop.h"
 #include "platform/qt_serial_line.h"
@@ -27,13 +27,6 @@ namespace {
 
 constexpr int kLines = 2000;
 constexpr double kFloorMs = 18.0;
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Notes when each data line leaves for the unit.
 class TimedSerialLine final : public k9::SerialLine {
@@ -109,18 +102,18 @@ bool runUpdate(k9::LocalFtpServer& server, const std::string& serial, const QStr
     controller.state().sTempFile = "temp.qk";
     controller.tracer().setup({!traceDir.isEmpty(), traceDir.toStdString(), "bench"});
 
-    Mark start{cpuSeconds(), loop.tickUs()};
+    Mark start{k9::bench::cpuSeconds(), loop.tickUs()};
     Mark downloadStart;
     Mark downloadEnd;
     view.onStatus = [&](const std::string& text) {
         if (text.rfind("Connected to Server.", 0) == 0) {
-            downloadStart = {cpuSeconds(), loop.tickUs()};
+            downloadStart = {k9::bench::cpuSeconds(), loop.tickUs()};
         } else if (text == "Sending Data to K9" && downloadEnd.wallUs == 0) {
-            downloadEnd = {cpuSeconds(), loop.tickUs()};
+            downloadEnd = {k9::bench::cpuSeconds(), loop.tickUs()};
         }
     };
     controller.cmdGo_Click();
-    const Mark end{cpuSeconds(), loop.tickUs()};
+    const Mark end{k9::bench::cpuSeconds(), loop.tickUs()};
     sim.terminate();
     sim.waitForFinished(5000);
 
@@ -157,10 +150,7 @@ bool runUpdate(k9::LocalFtpServer& server, const std::string& serial, const QStr
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const std::string serial = "K9BENCH";
-    std::string file;
-    for (int i = 0; i < kLines; ++i) {
-        file += "51." + std::to_string(100000 + i) + ",-0.123456,CAM,30,BENCH LINE\r\n";
-    }
+    const std::string file = k9::bench::locationFile(kLines);
     k9::LocalFtpServer server({{serial, "HCNEB9K", serial}});
     server.putFile(serial, "LocationsLite.txt", file);
 
