@@ -31,17 +31,11 @@ std::function<void()> guarded(std::function<void()> handler) {
 
 MainController::MainController(EventLoop& loop, MainView& view, SerialLine& serial,
                                const AppConfig& config, FtpClientFactory makeFtpClient)
-    : tracer_(std::make_unique<RunTracer>(view, serial, config)), context_{loop,
-                                                                           tracer_->view(),
-                                                                           tracer_->line(),
-                                                                           config.ftpHost,
-                                                                           {},
-                                                                           {},
-                                                                           {},
-                                                                           {},
-                                                                           {},
-                                                                           std::mt19937{},
-                                                                           {}} {
+    : tracer_(std::make_unique<RunTracer>(view, serial, config)),
+      context_{.loop = loop,
+               .view = tracer_->view(),
+               .MSComm1 = tracer_->line(),
+               .ftpHost = config.ftpHost} {
     tracer_->attach(loop, context_.state, context_.vars);
     MainView& traced = context_.view;
     busy_ = std::make_unique<BusyIndicators>(traced);

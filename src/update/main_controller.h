@@ -34,13 +34,13 @@ struct MainContext {
     MainView& view;
     SerialLine& MSComm1;
     std::string ftpHost;
-    FtpClientFactory makeFtpClient;
-    UpdateState state;
-    ProgramVars vars;
-    FileTable files;
-    MainTimers timers;
-    std::mt19937 random;
-    RunRecord record;
+    FtpClientFactory makeFtpClient{};
+    UpdateState state{};
+    ProgramVars vars{};
+    FileTable files{};
+    MainTimers timers{};
+    std::mt19937 random{};
+    RunRecord record{};
 };
 
 // The main window's logic, without widgets: the window forwards its clicks here and paints
