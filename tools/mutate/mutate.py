@@ -111,6 +111,7 @@ def main():
     p.add_argument("--pick", type=int, help="choose this many mutants at random")
     p.add_argument("--seed", type=int, default=9)
     p.add_argument("--sources", default="src/**/*.cpp", help="glob under the repository root")
+    p.add_argument("--skip-sources", help="regex: source files to leave alone")
     p.add_argument("--save", help="write the chosen mutants to this file")
     p.add_argument("--load", help="judge the mutants listed in this file")
     p.add_argument("--build", default="build")
@@ -124,7 +125,9 @@ def main():
     if args.load:
         mutants = json.loads(pathlib.Path(args.load).read_text())
     else:
-        pool = [m for f in sorted(ROOT.glob(args.sources)) for m in candidates(f)]
+        files = [f for f in sorted(ROOT.glob(args.sources))
+                 if not (args.skip_sources and re.search(args.skip_sources, str(f)))]
+        pool = [m for f in files for m in candidates(f)]
         random.Random(args.seed).shuffle(pool)
         mutants = pool[: args.pick or 40]
     if args.save:
