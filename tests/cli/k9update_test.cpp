@@ -73,6 +73,15 @@ class K9UpdateTest : public ::testing::Test {
         ASSERT_TRUE(cli.waitForStarted(10000));
     }
 
+    // Reads the run's stderr until `text` shows, or the run ends.
+    static void waitFor(QProcess& cli, const char* text) {
+        QByteArray shown;
+        while (cli.state() == QProcess::Running && !shown.contains(text)) {
+            cli.waitForReadyRead(1000);
+            shown += cli.readAllStandardError();
+        }
+    }
+
     int runCli(const QStringList& args, std::string& err) {
         QProcess cli;
         startCli(cli, args);
@@ -143,11 +152,7 @@ TEST_F(K9UpdateTest, InterruptKeepsFilesAndASecondRunOnThePortFailsAtOnce) {
     startUnit({"--answer", "yes"});
     QProcess first;
     startCli(first, kRun);
-    QByteArray progress;
-    while (first.state() == QProcess::Running && !progress.contains("stage 6")) {
-        first.waitForReadyRead(1000);
-        progress += first.readAllStandardError();
-    }
+    waitFor(first, "stage 6");
     std::string err;
     EXPECT_EQ(runCli(kRun, err), 5) << err;
     EXPECT_NE(err.find("COM1 is already being updated by process"), std::string::npos) << err;
@@ -178,11 +183,7 @@ TEST_F(K9UpdateTest, AutoFindsTheUnitAndTwoPortsRunSideBySide) {
     QProcess atOnce;
     startCli(atOnce, kRun);
     // Once COM1's run holds its port, the search passes it by.
-    QByteArray shown;
-    while (atOnce.state() == QProcess::Running && !shown.contains("stage 1")) {
-        atOnce.waitForReadyRead(1000);
-        shown += atOnce.readAllStandardError();
-    }
+    waitFor(atOnce, "stage 1");
     std::string err;
     EXPECT_EQ(runCli({"--port", "auto", "--edition", "cameras"}, err), 0) << err;
     EXPECT_NE(err.find("Found the unit on COM3."), std::string::npos) << err;

@@ -200,13 +200,6 @@ TEST_F(CftpSizeTest, NameWithBlanksIsFoundThroughWildcards) {
     EXPECT_NE(server().commandLog().find("RETR Cameras Schools.qk"), std::string::npos);
 }
 
-TEST_F(CftpSizeTest, RefusedListingIsMinusTwoWithTheReply) {
-    ASSERT_TRUE(connect());
-    server().setFaults(FtpFaults{.refuseList = true});
-    EXPECT_EQ(ftp_->GetFTPFileSize("x.qk"), -2);
-    EXPECT_EQ(ftp_->GetLastErrorMessage(), "550 Listing refused.\r\n");
-}
-
 // --- Download ---------------------------------------------------------------------------
 
 class CftpDownloadSizes : public CftpTest, public ::testing::WithParamInterface<std::int32_t> {};

@@ -229,15 +229,6 @@ TEST_F(InternetLayerTest, FindFirstTakesWildcards) {
     EXPECT_EQ(internetLastError(), inet::kNoMoreFiles);
 }
 
-TEST_F(InternetLayerTest, RefusalKeepsTheServersResponse) {
-    EXPECT_EQ(internet_.connect(session_, server().hostPort(), 0, kUser, "bad", inet::kServiceFtp,
-                                inet::kFlagPassive),
-              0u);
-    EXPECT_EQ(internetLastError(), inet::kExtendedError);
-    EXPECT_EQ(internetLastResponse().replyCode, 530u);
-    EXPECT_EQ(internetLastResponse().text, "530 Authentication failed.\r\n");
-}
-
 TEST_F(InternetLayerTest, WaitingKeepsTheLoopTurning) {
     // A stalled transfer: the layer keeps yielding while it waits, until the limit.
     InternetSettings quick;
