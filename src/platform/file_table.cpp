@@ -66,7 +66,7 @@ void FileTable::open(std::int16_t no, const std::string& path, const char* mode)
     if (f == nullptr) {
         raiseFileError(errno, path, "opening");
     }
-    files_[no] = Entry{f, path};
+    files_[no] = Entry{f, path, {}};
 }
 
 void FileTable::openForInput(std::int16_t no, const std::string& path) {
@@ -85,16 +85,28 @@ FileTable::Entry& FileTable::entry(std::int16_t no) {
     return it->second;
 }
 
+int FileTable::get(Entry& e) {
+    if (!e.pending.empty()) {
+        const int c = static_cast<unsigned char>(e.pending.back());
+        e.pending.pop_back();
+        return c;
+    }
+    return std::getc(e.file);
+}
+
 bool FileTable::eof(std::int16_t no) {
-    std::FILE* f = entry(no).file;
-    const int c = std::getc(f);
+    Entry& e = entry(no);
+    if (!e.pending.empty()) {
+        return false;
+    }
+    const int c = std::getc(e.file);
     if (c == EOF) {
-        if (std::ferror(f)) {
-            raiseFileError(errno ? errno : EIO, entry(no).path, "reading");
+        if (std::ferror(e.file)) {
+            raiseFileError(errno ? errno : EIO, e.path, "reading");
         }
         return true;
     }
-    std::ungetc(c, f);
+    std::ungetc(c, e.file);
     return false;
 }
 
@@ -104,11 +116,21 @@ std::string FileTable::lineInput(std::int16_t no) {
         throw RuntimeError(62, kSource, "Input past end of file");
     }
     std::string line;
-    for (int c = std::getc(e.file); c != EOF; c = std::getc(e.file)) {
+    for (int c = get(e); c != EOF; c = get(e)) {
         if (c == '\r') {
-            const int next = std::getc(e.file);
+            const int next = get(e);
+            if (next == '\r') {
+                // A Unix server sends a stored CR LF as CR CR LF in ASCII mode.
+                const int third = get(e);
+                if (third == '\n') {
+                    return line;
+                }
+                if (third != EOF) {
+                    e.pending.push_back(static_cast<char>(third));
+                }
+            }
             if (next != '\n' && next != EOF) {
-                std::ungetc(next, e.file);
+                e.pending.push_back(static_cast<char>(next));
             }
             return line;
         }
