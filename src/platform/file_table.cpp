@@ -1,6 +1,8 @@
 #include "platform/file_table.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -222,6 +224,67 @@ void setNormalAttributes(const std::string& path) {
 void deleteFile(const std::string& path) {
     if (std::remove(path.c_str()) != 0) {
         raiseFileError(errno, path, "deleting");
+    }
+}
+
+std::string readWholeFile(const std::string& path) {
+    std::string bytes;
+    char buffer[4096];
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        raiseFileError(errno, path, "opening");
+    }
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) != 0;) {
+        bytes.append(buffer, got);
+    }
+    const bool failed = std::ferror(f) != 0;
+    const int error = errno;
+    std::fclose(f);
+    if (failed) {
+        raiseFileError(error ? error : EIO, path, "reading");
+    }
+    return bytes;
+}
+
+void replaceFileAtomically(const std::string& path, std::string_view bytes, bool keepTime) {
+    const std::string fresh = path + ".new";
+    const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        raiseFileError(errno, fresh, "opening");
+    }
+    const auto fail = [&](const char* action) {
+        const int error = errno ? errno : EIO;
+        ::close(fd);
+        ::unlink(fresh.c_str());
+        raiseFileError(error, fresh, action);
+    };
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            fail("writing");
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    struct stat old {};
+    if (keepTime && ::stat(path.c_str(), &old) == 0) {
+        const struct timespec times[2] = {old.st_atim, old.st_mtim};
+        ::futimens(fd, times);
+    }
+    if (::fsync(fd) != 0) {
+        fail("writing");
+    }
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(fresh.c_str());
+        raiseFileError(error, fresh, "closing");
+    }
+    if (::rename(fresh.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(fresh.c_str());
+        raiseFileError(error, path, "replacing");
     }
 }
 

@@ -58,5 +58,11 @@ bool folderExists(const std::string& path);
 void createFolder(const std::string& path);
 void setNormalAttributes(const std::string& path);
 void deleteFile(const std::string& path);
+// The file's bytes, all of them.
+std::string readWholeFile(const std::string& path);
+// Replaces the file in one step, so a crash, a full disk or a pulled plug leaves the old file
+// or the new one, never a part: written beside it as path + ".new", synced, renamed over it.
+// With keepTime the new file keeps the old one's modification time.
+void replaceFileAtomically(const std::string& path, std::string_view bytes, bool keepTime);
 
 }  // namespace k9

@@ -4,6 +4,7 @@
 #include "platform/texts.h"
 #include "ports/port_control.h"
 #include "transfer/server_operations.h"
+#include "update/kept_locations.h"
 #include "update/main_controller.h"
 
 namespace k9 {
@@ -111,13 +112,10 @@ StepOutcome LocationUpload::giveUpReceiving(const std::string& why) {
 
 void LocationUpload::saveAndUpload() {
     UpdateState& s = c_.state;
-    s.sLocationsFile = s.sSerialNumber + ".txt";
+    s.sLocationsFile = keptFileName(s.sSerialNumber);
     const std::string path = c_.vars.sTempFolder + s.sLocationsFile;
-    s.iLocationsFileNo = c_.files.freeFile();
-    c_.files.openForOutput(s.iLocationsFileNo, path);
-    c_.files.write(s.iLocationsFileNo, s.sNewLocations + kCrLf);
-    c_.files.close(s.iLocationsFileNo);
-    s.iLocationsFileNo = 0;
+    // What earlier runs kept goes up with them, in the same file.
+    keepLocations(path, s.sNewLocations);
 
     bool uploaded = false;
     if (server_.ConnectToServer()) {
