@@ -105,6 +105,20 @@ bool ServerOperations::UploadLocationsFile() {
     return false;
 }
 
+std::string ServerOperations::uploadKeptQuietly() {
+    BusyPointerScope busy(c_.busy);
+    const std::shared_ptr<cFTP> ftp = c_.session.mFTP;
+    if (!ftp) {
+        return "the run was stopped";
+    }
+    if (!ftp->OpenConnection(c_.ftpHost, c_.session.sSerialNumber, c_.session.sFtpPassword)) {
+        return stoppedDuring() ? "the run was stopped" : "the server could not be reached";
+    }
+    const std::string why = storeWhole(*ftp, c_.vars.sTempFolder + c_.session.sLocationsFile,
+                                       c_.session.sLocationsFile);
+    return stoppedDuring() ? "the run was stopped" : why;
+}
+
 void ServerOperations::releaseFtpClient() {
     if (auto ftp = std::move(c_.session.mFTP)) {
         try {

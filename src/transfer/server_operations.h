@@ -47,6 +47,9 @@ class ServerOperations final {
     bool DownloadUpdateFile();
     // True when the file reached the server whole; a failure has been reported to the user.
     bool UploadLocationsFile();
+    // Uploads the locations file over a fresh login, without a message box: empty when the
+    // server has it whole, else why not, in a few words.
+    std::string uploadKeptQuietly();
     void DisconnectFromServer();
     void mFTP_FileTransferProgress(std::int32_t lCurrentBytes, std::int32_t lTotalBytes,
                                    bool blnDownload);

@@ -6,6 +6,7 @@
 #include "transfer/server_operations.h"
 #include "update/kept_locations.h"
 #include "update/main_controller.h"
+#include "update/update_sequence.h"
 
 namespace k9 {
 namespace {
@@ -132,6 +133,36 @@ void LocationUpload::saveAndUpload() {
     if (uploaded) {
         deleteFile(path);
     }
+}
+
+std::string LocationUpload::sendKept() {
+    UpdateState& s = c_.state;
+    s.sLocationsFile = keptFileName(s.sSerialNumber);
+    const std::string path = c_.vars.sTempFolder + s.sLocationsFile;
+    std::int32_t count = 0;
+    std::string why;
+    // The unit is updated whatever happens here; a failure only leaves the file for later.
+    try {
+        if (!fileExists(path)) {
+            return {};
+        }
+        count = countLocations(readWholeFile(path));
+        why = server_.uploadKeptQuietly();
+        if (why.empty()) {
+            deleteFile(path);
+        }
+    } catch (const std::exception& e) {
+        why = asRuntimeError(e).description();
+    }
+    const std::string counted =
+        std::to_string(count) + (count == 1 ? " kept location" : " kept locations");
+    if (why.empty()) {
+        c_.record.locations = LocationsFate::Uploaded;
+        return counted + (count == 1 ? " was" : " were") + " sent to the server.";
+    }
+    c_.record.locations = LocationsFate::Kept;
+    return counted + " could not be sent (" + why + "); " +
+           (count == 1 ? "it stays" : "they stay") + " on this PC for the next update.";
 }
 
 }  // namespace k9

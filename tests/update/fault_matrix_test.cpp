@@ -379,6 +379,20 @@ std::vector<Row> serverRows() {
                     "kept from before, new ones merged, upload rejected (552)",
                     kept([](Scenario& s) { s.faults.rejectStore = true; }),
                     {kUpdated, 1, kUploadFailed, L::KeptLocally, kMerged}});
+    rows.push_back({"server",
+                    "kept from before, offer declined: kept ones sent",
+                    kept([](Scenario& s) { s.unit.answer = OfferAnswer::kNo; }),
+                    {kUpdated + "\r\n2 kept locations were sent to the server.", 0, "", L::Uploaded,
+                     kKeptBefore}});
+    rows.push_back({"server",
+                    "kept from before, offer declined, upload rejected (552)",
+                    kept([](Scenario& s) {
+                        s.unit.answer = OfferAnswer::kNo;
+                        s.faults.rejectStore = true;
+                    }),
+                    {kUpdated + "\r\n2 kept locations could not be sent (the server did not "
+                                "take the file); they stay on this PC for the next update.",
+                     0, "", L::KeptLocally, kKeptBefore}});
     return rows;
 }
 

@@ -369,6 +369,14 @@ TEST_F(UpdateRunTest, KeptLocationsGoUpWithTheNextRun) {
     const std::vector<Case> cases{
         {"new ones merged", OfferAnswer::kYes, false, "",
          first + "\r\n54.00001,-3.00002,60,USER\r\n"},
+        {"offer declined", OfferAnswer::kNo, false, "\r\n2 kept locations were sent to the server.",
+         first + "\r\n"},
+        {"offer never answered", OfferAnswer::kNever, false,
+         "\r\n2 kept locations were sent to the server.", first + "\r\n"},
+        {"offer declined, server down", OfferAnswer::kNo, true,
+         "\r\n2 kept locations could not be sent (the server could not be reached); they stay "
+         "on this PC for the next update.",
+         ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
