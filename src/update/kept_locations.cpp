@@ -72,6 +72,21 @@ void keepLocations(const std::string& path, const std::string& received) {
     }
 }
 
+std::string keptLocationsNote(const std::vector<KeptLocations>& kept) {
+    std::string note;
+    for (const KeptLocations& k : kept) {
+        std::tm local{};
+        localtime_r(&k.since, &local);
+        char since[32];
+        std::strftime(since, sizeof since, "%m-%d-%Y %H:%M", &local);
+        const bool one = k.count == 1;
+        note += kCrLf + std::to_string(k.count) + (one ? " kept location" : " kept locations") +
+                " of " + k.serial + ", waiting since " + since + ", " + (one ? "goes" : "go") +
+                " to the server with that unit's next update.";
+    }
+    return note;
+}
+
 std::vector<KeptLocations> findKeptLocations(const std::string& folder) {
     std::vector<KeptLocations> found;
     std::error_code ec;

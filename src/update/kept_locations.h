@@ -23,6 +23,9 @@ std::int32_t countLocations(const std::string& text);
 // What is kept with the newly received locations added after it; a line already kept is not
 // added again (the unit sends them again when it never heard that they were taken).
 std::string mergeLocations(const std::string& kept, const std::string& received);
+// The start-up note on what is kept, one line a unit ("" when nothing is), each line begun
+// with CR LF.
+std::string keptLocationsNote(const std::vector<KeptLocations>& kept);
 // Adds the received locations to the kept file, or starts it with them.
 void keepLocations(const std::string& path, const std::string& received);
 
