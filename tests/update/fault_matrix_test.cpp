@@ -365,6 +365,10 @@ std::vector<Row> serverRows() {
                     "upload rejected at its end (552)",
                     fault([](FtpFaults& f) { f.rejectStore = true; }),
                     {kUpdated, 1, kUploadFailed, L::KeptLocally}});
+    rows.push_back({"server",
+                    "upload confirmed, but half of it stored",
+                    fault([](FtpFaults& f) { f.shortStore = true; }),
+                    {kUpdated, 1, kUploadFailed, L::KeptLocally}});
     auto kept = [](auto more) {
         return [more](Scenario& s) {
             s.keptBefore = kKeptBefore;
