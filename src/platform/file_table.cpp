@@ -286,6 +286,14 @@ void replaceFileAtomically(const std::string& path, std::string_view bytes, bool
         ::unlink(fresh.c_str());
         raiseFileError(error, path, "replacing");
     }
+    // The rename itself lasts once the folder is synced too; the file is whole either way.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    const int dir =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
 }
 
 }  // namespace k9

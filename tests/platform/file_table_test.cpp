@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -119,6 +120,29 @@ TEST_F(FileTableTest, AFullDiskIsReportedWhenTheFileIsWrittenOrClosed) {
         FAIL();
     } catch (const RuntimeError& e) {
         EXPECT_EQ(e.number(), err::kDiskFull);
+    }
+}
+
+// Kept locations are replaced whole or not at all, and keep the time they were first kept.
+TEST_F(FileTableTest, AReplacementIsWholeOrNotAtAll) {
+    namespace fs = std::filesystem;
+    writeBytes("k.txt", "old");
+    const auto first = fs::last_write_time(path("k.txt")) - std::chrono::hours(48);
+    fs::last_write_time(path("k.txt"), first);
+    replaceFileAtomically(path("k.txt"), "new and longer", true);
+    EXPECT_EQ(readWholeFile(path("k.txt")), "new and longer");
+    EXPECT_EQ(fs::last_write_time(path("k.txt")), first);
+    EXPECT_FALSE(fs::exists(path("k.txt.new")));
+    if (fs::exists("/dev/full")) {
+        fs::create_symlink("/dev/full", path("k.txt.new"));
+        try {
+            replaceFileAtomically(path("k.txt"), "lost", false);
+            FAIL();
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.number(), err::kDiskFull);
+        }
+        EXPECT_EQ(readWholeFile(path("k.txt")), "new and longer");
+        EXPECT_FALSE(fs::is_symlink(path("k.txt.new")));
     }
 }
 

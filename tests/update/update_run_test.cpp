@@ -354,33 +354,37 @@ TEST_F(UpdateRunTest, AnUnpluggedUnitIsReportedByTheGeneralHandler) {
     EXPECT_FALSE(run->line.portOpen());
 }
 
-// Two runs from the same PC, the first one's upload refused by the server: whatever the second
+// Two runs from the same PC, the first one's upload refused or stored short: whatever the second
 // run does, nothing the unit handed over is lost or doubled.
 TEST_F(UpdateRunTest, KeptLocationsGoUpWithTheNextRun) {
     const std::string first = options_.locations;
     const std::string second = "52.00001,-1.00002,40,USER\r\n54.00001,-3.00002,60,USER\r\n";
     struct Case {
         const char* what;
+        FtpFaults firstFault;
         OfferAnswer answer;
         bool serverDown;  // after the download of the second run
         std::string statusTail;
         std::string onServer;  // "" for nothing there
     };
+    const FtpFaults refused{.rejectStore = true}, stored{.shortStore = true};
     const std::vector<Case> cases{
-        {"new ones merged", OfferAnswer::kYes, false, "",
+        {"new ones merged", refused, OfferAnswer::kYes, false, "",
          first + "\r\n54.00001,-3.00002,60,USER\r\n"},
-        {"offer declined", OfferAnswer::kNo, false, "\r\n2 kept locations were sent to the server.",
-         first + "\r\n"},
-        {"offer never answered", OfferAnswer::kNever, false,
+        {"first stored short, new ones merged", stored, OfferAnswer::kYes, false, "",
+         first + "\r\n54.00001,-3.00002,60,USER\r\n"},
+        {"offer declined", refused, OfferAnswer::kNo, false,
          "\r\n2 kept locations were sent to the server.", first + "\r\n"},
-        {"offer declined, server down", OfferAnswer::kNo, true,
+        {"offer never answered", refused, OfferAnswer::kNever, false,
+         "\r\n2 kept locations were sent to the server.", first + "\r\n"},
+        {"offer declined, server down", refused, OfferAnswer::kNo, true,
          "\r\n2 kept locations could not be sent (the server could not be reached); they stay "
          "on this PC for the next update.",
          ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        server_->setFaults(FtpFaults{.rejectStore = true});
+        server_->setFaults(c.firstFault);
         auto run = start();
         run->h.controller().cmdGo_Click();
         ASSERT_EQ(run->h.view.status, kUpdated);
