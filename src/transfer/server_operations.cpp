@@ -1,6 +1,5 @@
 #include "transfer/server_operations.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "platform/busy_pointer.h"
