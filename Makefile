@@ -10,7 +10,7 @@ DEPS := cmake make g++ pkg-config git \
         qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxkbcommon-dev \
         libcurl4-openssl-dev curl \
         libgtest-dev libgmock-dev \
-        python3 python3-pyftpdlib \
+        python3 python3-pyftpdlib vsftpd \
         xvfb xauth clang libclang-rt-14-dev \
         fonts-liberation \
         dpkg-dev file appstream desktop-file-utils lintian

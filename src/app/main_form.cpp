@@ -14,6 +14,7 @@
 #include "platform/settings_file.h"
 #include "platform/settings_line.h"
 #include "platform/shell.h"
+#include "update/kept_locations.h"
 #include "update/main_controller.h"
 #include "update/update_sequence.h"
 
@@ -148,7 +149,8 @@ void MainForm::prepareWindow() {
     view_.setStatusFontSize(10);
     view_.setStatusBold(false);
     view_.setStatusAlignment(Alignment::Left);
-    view_.setStatusText(instructionsText() + folderMoveNote(folderMove_));
+    view_.setStatusText(instructionsText() + folderMoveNote(folderMove_) +
+                        keptLocationsNote(findKeptLocations(controller_.vars().sTempFolder)));
     host_.colourProgressBar();
 }
 

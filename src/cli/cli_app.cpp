@@ -12,6 +12,7 @@
 #include "cli/port_lock.h"
 #include "cli/port_search.h"
 #include "cli/run_report.h"
+#include "cli/send_kept.h"
 #include "cli/stop_signals.h"
 #include "cli/terminal_view.h"
 #include "platform/app_config.h"
@@ -218,6 +219,9 @@ int runK9Update(const QStringList& arguments, const std::string& exeDir) {
         return exitcode::kUpdated;
     }
     const std::string base = workingFolder(exeDir, setup.config.workDir);
+    if (setup.options.mode == CliMode::SendKept) {
+        return sendKeptLocations(setup.config, base, std::cout);
+    }
     if (setup.options.edition == kTestEdition && !testEditionEnabled(base)) {
         return usageError("the test edition is not enabled in " + base + "QK.ini");
     }

@@ -16,6 +16,10 @@ struct ModeOption {
 constexpr std::array kModes = {
     ModeOption{"list-ports", "List the serial ports 1 to 12 and their state, then exit.",
                CliMode::ListPorts},
+    ModeOption{"send-kept",
+               "Send the locations kept by earlier runs to the server (no unit needed), then "
+               "exit: 0 when all were sent, 6 when some stay kept.",
+               CliMode::SendKept},
 };
 
 struct Edition {
@@ -146,7 +150,8 @@ std::string usageText() {
     // Qt's first line names the program as it was called, and knows nothing of the modes.
     text.remove(0, text.indexOf('\n'));
     return "Usage: k9update --port N|auto --edition NAME [options]\n"
-           "       k9update --list-ports [--json]" +
+           "       k9update --list-ports [--json]\n"
+           "       k9update --send-kept" +
            text.toStdString() + kExitCodes;
 }
 

@@ -7,7 +7,7 @@ namespace k9 {
 
 // What one call of k9update does. Each mode is one option of its own (see kModes in the
 // parser); a run is what happens when none is given.
-enum class CliMode { Run, ListPorts };
+enum class CliMode { Run, ListPorts, SendKept };
 
 inline constexpr int kAutoPort = 0;
 

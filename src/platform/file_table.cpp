@@ -1,6 +1,8 @@
 #include "platform/file_table.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -66,7 +68,7 @@ void FileTable::open(std::int16_t no, const std::string& path, const char* mode)
     if (f == nullptr) {
         raiseFileError(errno, path, "opening");
     }
-    files_[no] = Entry{f, path};
+    files_[no] = Entry{f, path, {}};
 }
 
 void FileTable::openForInput(std::int16_t no, const std::string& path) {
@@ -85,16 +87,28 @@ FileTable::Entry& FileTable::entry(std::int16_t no) {
     return it->second;
 }
 
+int FileTable::get(Entry& e) {
+    if (!e.pending.empty()) {
+        const int c = static_cast<unsigned char>(e.pending.back());
+        e.pending.pop_back();
+        return c;
+    }
+    return std::getc(e.file);
+}
+
 bool FileTable::eof(std::int16_t no) {
-    std::FILE* f = entry(no).file;
-    const int c = std::getc(f);
+    Entry& e = entry(no);
+    if (!e.pending.empty()) {
+        return false;
+    }
+    const int c = std::getc(e.file);
     if (c == EOF) {
-        if (std::ferror(f)) {
-            raiseFileError(errno ? errno : EIO, entry(no).path, "reading");
+        if (std::ferror(e.file)) {
+            raiseFileError(errno ? errno : EIO, e.path, "reading");
         }
         return true;
     }
-    std::ungetc(c, f);
+    std::ungetc(c, e.file);
     return false;
 }
 
@@ -104,11 +118,21 @@ std::string FileTable::lineInput(std::int16_t no) {
         throw RuntimeError(62, kSource, "Input past end of file");
     }
     std::string line;
-    for (int c = std::getc(e.file); c != EOF; c = std::getc(e.file)) {
+    for (int c = get(e); c != EOF; c = get(e)) {
         if (c == '\r') {
-            const int next = std::getc(e.file);
+            const int next = get(e);
+            if (next == '\r') {
+                // A Unix server sends a stored CR LF as CR CR LF in ASCII mode.
+                const int third = get(e);
+                if (third == '\n') {
+                    return line;
+                }
+                if (third != EOF) {
+                    e.pending.push_back(static_cast<char>(third));
+                }
+            }
             if (next != '\n' && next != EOF) {
-                std::ungetc(next, e.file);
+                e.pending.push_back(static_cast<char>(next));
             }
             return line;
         }
@@ -200,6 +224,75 @@ void setNormalAttributes(const std::string& path) {
 void deleteFile(const std::string& path) {
     if (std::remove(path.c_str()) != 0) {
         raiseFileError(errno, path, "deleting");
+    }
+}
+
+std::string readWholeFile(const std::string& path) {
+    std::string bytes;
+    char buffer[4096];
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        raiseFileError(errno, path, "opening");
+    }
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, f)) != 0;) {
+        bytes.append(buffer, got);
+    }
+    const bool failed = std::ferror(f) != 0;
+    const int error = errno;
+    std::fclose(f);
+    if (failed) {
+        raiseFileError(error ? error : EIO, path, "reading");
+    }
+    return bytes;
+}
+
+void replaceFileAtomically(const std::string& path, std::string_view bytes, bool keepTime) {
+    const std::string fresh = path + ".new";
+    const int fd = ::open(fresh.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        raiseFileError(errno, fresh, "opening");
+    }
+    const auto fail = [&](const char* action) {
+        const int error = errno ? errno : EIO;
+        ::close(fd);
+        ::unlink(fresh.c_str());
+        raiseFileError(error, fresh, action);
+    };
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            fail("writing");
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    struct stat old {};
+    if (keepTime && ::stat(path.c_str(), &old) == 0) {
+        const struct timespec times[2] = {old.st_atim, old.st_mtim};
+        ::futimens(fd, times);
+    }
+    if (::fsync(fd) != 0) {
+        fail("writing");
+    }
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(fresh.c_str());
+        raiseFileError(error, fresh, "closing");
+    }
+    if (::rename(fresh.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(fresh.c_str());
+        raiseFileError(error, path, "replacing");
+    }
+    // The rename itself lasts once the folder is synced too; the file is whole either way.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    const int dir =
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
     }
 }
 

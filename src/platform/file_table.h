@@ -25,7 +25,8 @@ class FileTable {
     bool isOpen(std::int16_t no) const { return files_.count(no) != 0; }
     std::size_t openCount() const { return files_.size(); }
     bool eof(std::int16_t no);
-    // Reads one line: it ends at CR, or at CR LF taken together; a lone LF belongs to the line.
+    // Reads one line: it ends at CR, or at CR LF or CR CR LF taken together; a lone LF belongs
+    // to the line.
     std::string lineInput(std::int16_t no);
     void write(std::int16_t no, std::string_view bytes);
     // Closes the file, reporting a failed flush (a full disk, say). Unknown numbers do nothing.
@@ -38,8 +39,10 @@ class FileTable {
     struct Entry {
         std::FILE* file = nullptr;
         std::string path;
+        std::string pending;  // bytes read ahead and given back, the next one last
     };
     Entry& entry(std::int16_t no);
+    static int get(Entry& e);
     void open(std::int16_t no, const std::string& path, const char* mode);
 
     std::map<std::int16_t, Entry> files_;
@@ -55,5 +58,11 @@ bool folderExists(const std::string& path);
 void createFolder(const std::string& path);
 void setNormalAttributes(const std::string& path);
 void deleteFile(const std::string& path);
+// The file's bytes, all of them.
+std::string readWholeFile(const std::string& path);
+// Replaces the file in one step, so a crash, a full disk or a pulled plug leaves the old file
+// or the new one, never a part: written beside it as path + ".new", synced, renamed over it.
+// With keepTime the new file keeps the old one's modification time.
+void replaceFileAtomically(const std::string& path, std::string_view bytes, bool keepTime);
 
 }  // namespace k9

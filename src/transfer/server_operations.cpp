@@ -3,12 +3,33 @@
 #include <cmath>
 
 #include "platform/busy_pointer.h"
+#include "platform/file_table.h"
 #include "platform/main_view.h"
 #include "platform/program_vars.h"
 #include "platform/texts.h"
 #include "transfer/cftp.h"
 
 namespace k9 {
+
+std::string storeWhole(cFTP& ftp, const std::string& local, const std::string& remote) {
+    if (!ftp.FTPUploadFile(local, remote)) {
+        return "the server did not take the file";
+    }
+    const std::int32_t listed = ftp.GetFTPFileSize(remote);
+    if (listed == -2) {
+        return {};  // no listing to check against; the server's verdict on the store stands
+    }
+    const std::string bytes = readWholeFile(local);
+    const auto size = static_cast<std::int64_t>(bytes.size());
+    std::int64_t crLfs = 0;
+    for (auto p = bytes.find("\r\n"); p != std::string::npos; p = bytes.find("\r\n", p + 2)) {
+        ++crLfs;
+    }
+    if (listed != size && listed != size - crLfs) {
+        return "the server did not get all of it";
+    }
+    return {};
+}
 
 bool ServerOperations::stoppedDuring() const {
     return c_.blnStopped || !c_.session.mFTP;
@@ -67,8 +88,8 @@ bool ServerOperations::UploadLocationsFile() {
     if (!ftp) {
         return false;
     }
-    if (ftp->FTPUploadFile(c_.vars.sTempFolder + c_.session.sLocationsFile,
-                           c_.session.sLocationsFile)) {
+    if (storeWhole(*ftp, c_.vars.sTempFolder + c_.session.sLocationsFile, c_.session.sLocationsFile)
+            .empty()) {
         return true;
     }
     if (stoppedDuring()) {
@@ -81,6 +102,20 @@ bool ServerOperations::UploadLocationsFile() {
             "Quillmark Server this time.",
         "Quillmark", MessageIcon::Exclamation});
     return false;
+}
+
+std::string ServerOperations::uploadKeptQuietly() {
+    BusyPointerScope busy(c_.busy);
+    const std::shared_ptr<cFTP> ftp = c_.session.mFTP;
+    if (!ftp) {
+        return "the run was stopped";
+    }
+    if (!ftp->OpenConnection(c_.ftpHost, c_.session.sSerialNumber, c_.session.sFtpPassword)) {
+        return stoppedDuring() ? "the run was stopped" : "the server could not be reached";
+    }
+    const std::string why = storeWhole(*ftp, c_.vars.sTempFolder + c_.session.sLocationsFile,
+                                       c_.session.sLocationsFile);
+    return stoppedDuring() ? "the run was stopped" : why;
 }
 
 void ServerOperations::releaseFtpClient() {

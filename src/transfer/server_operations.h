@@ -34,14 +34,22 @@ struct ServerContext {
 
 // The main window's side of the server: connect, download, upload and disconnect through the
 // run's FTP client, turning its failures into the user's messages, and showing its progress.
+// Stores the local file under the remote name and checks that the server has all of it: where
+// the server lists a size, it is the file's own, or that with LF line ends (a Unix server
+// storing an ASCII transfer). Empty when it does, else why not, in a few words.
+std::string storeWhole(cFTP& ftp, const std::string& local, const std::string& remote);
+
 class ServerOperations final {
   public:
     explicit ServerOperations(ServerContext context) : c_(std::move(context)) {}
 
     bool ConnectToServer();
     bool DownloadUpdateFile();
-    // True when the file reached the server; a failure has been reported to the user.
+    // True when the file reached the server whole; a failure has been reported to the user.
     bool UploadLocationsFile();
+    // Uploads the locations file over a fresh login, without a message box: empty when the
+    // server has it whole, else why not, in a few words.
+    std::string uploadKeptQuietly();
     void DisconnectFromServer();
     void mFTP_FileTransferProgress(std::int32_t lCurrentBytes, std::int32_t lTotalBytes,
                                    bool blnDownload);

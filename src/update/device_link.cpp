@@ -26,6 +26,10 @@ std::string cutSerialNumber(const std::string& buffer) {
     return serial;
 }
 
+std::string ftpPasswordFor(const std::string& serial) {
+    return {serial.rbegin(), serial.rend()};
+}
+
 bool isValidSerialNumber(const std::string& serial) {
     return !serial.empty() && serial.size() <= 7 &&
            std::all_of(serial.begin(), serial.end(), [](char ch) {
@@ -115,7 +119,7 @@ StepOutcome DeviceLink::waitForSerialNumber() {
         return StepOutcome::Stopped;
     }
     send(line::kAcknowledgement);
-    c_.state.sFtpPassword.assign(serial.rbegin(), serial.rend());
+    c_.state.sFtpPassword = ftpPasswordFor(serial);
     completeStage(2);
     rearmCheckTimer();
     return StepOutcome::Continue;

@@ -65,6 +65,8 @@ class DeviceLink final {
 // Cuts the serial number out of the receive buffer: up to 7 characters after the first
 // "FTPUN", ending early at a line end, upper-cased. Empty when there is none.
 std::string cutSerialNumber(const std::string& buffer);
+// The FTP password of a unit: its serial number backwards.
+std::string ftpPasswordFor(const std::string& serial);
 // A serial number is 1 to 7 letters, digits, '-' or '_'.
 bool isValidSerialNumber(const std::string& serial);
 

@@ -4,7 +4,9 @@
 #include "platform/texts.h"
 #include "ports/port_control.h"
 #include "transfer/server_operations.h"
+#include "update/kept_locations.h"
 #include "update/main_controller.h"
+#include "update/update_sequence.h"
 
 namespace k9 {
 namespace {
@@ -111,13 +113,10 @@ StepOutcome LocationUpload::giveUpReceiving(const std::string& why) {
 
 void LocationUpload::saveAndUpload() {
     UpdateState& s = c_.state;
-    s.sLocationsFile = s.sSerialNumber + ".txt";
+    s.sLocationsFile = keptFileName(s.sSerialNumber);
     const std::string path = c_.vars.sTempFolder + s.sLocationsFile;
-    s.iLocationsFileNo = c_.files.freeFile();
-    c_.files.openForOutput(s.iLocationsFileNo, path);
-    c_.files.write(s.iLocationsFileNo, s.sNewLocations + kCrLf);
-    c_.files.close(s.iLocationsFileNo);
-    s.iLocationsFileNo = 0;
+    // What earlier runs kept goes up with them, in the same file.
+    keepLocations(path, s.sNewLocations);
 
     bool uploaded = false;
     if (server_.ConnectToServer()) {
@@ -134,6 +133,36 @@ void LocationUpload::saveAndUpload() {
     if (uploaded) {
         deleteFile(path);
     }
+}
+
+std::string LocationUpload::sendKept() {
+    UpdateState& s = c_.state;
+    s.sLocationsFile = keptFileName(s.sSerialNumber);
+    const std::string path = c_.vars.sTempFolder + s.sLocationsFile;
+    std::int32_t count = 0;
+    std::string why;
+    // The unit is updated whatever happens here; a failure only leaves the file for later.
+    try {
+        if (!fileExists(path)) {
+            return {};
+        }
+        count = countLocations(readWholeFile(path));
+        why = server_.uploadKeptQuietly();
+        if (why.empty()) {
+            deleteFile(path);
+        }
+    } catch (const std::exception& e) {
+        why = asRuntimeError(e).description();
+    }
+    const std::string counted =
+        std::to_string(count) + (count == 1 ? " kept location" : " kept locations");
+    if (why.empty()) {
+        c_.record.locations = LocationsFate::Uploaded;
+        return counted + (count == 1 ? " was" : " were") + " sent to the server.";
+    }
+    c_.record.locations = LocationsFate::Kept;
+    return counted + " could not be sent (" + why + "); " +
+           (count == 1 ? "it stays" : "they stay") + " on this PC for the next update.";
 }
 
 }  // namespace k9

@@ -22,6 +22,9 @@ class LocationUpload final {
     void tmrUserUpload_Timer();
     StepOutcome waitForAnswer();     // stage 7
     StepOutcome receiveLocations();  // stage 8
+    // On a run that ends updated without new locations: sends what earlier runs kept for
+    // this unit. The sentence for the status line, "" when nothing was kept.
+    std::string sendKept();
 
   private:
     void saveAndUpload();

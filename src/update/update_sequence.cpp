@@ -335,10 +335,17 @@ void UpdateSequence::endOfRun() {
         return;
     }
     c_.record.ended(RunEnd::Updated);
+    std::string kept;
+    if (c_.record.locations == LocationsFate::NotOffered) {
+        kept = upload_.sendKept();
+        if (c_.state.blnStopped) {
+            return;
+        }
+    }
     c_.view.setStatusFontName("Tahoma");
     c_.view.setStatusText(c_.vars.vDeviceName + " updated. " + kCrLf +
                           "Close this program and disconnect " + c_.vars.sDeviceModel +
-                          " from your PC.");
+                          " from your PC." + (kept.empty() ? "" : kCrLf + kept));
     c_.view.setProgress(100);
     port_.ClosePortAndReset();
 }

@@ -3,7 +3,10 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <sys/time.h>
+
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -100,6 +103,31 @@ TEST_F(MainFormTest, StartUpRunsInItsOrder) {
     EXPECT_TRUE(h.view.messages.empty());
 }
 
+// Each unit's kept file is named in the status area; other .txt files are not.
+TEST_F(MainFormTest, KeptLocationsAreNotedAtStartUp) {
+    namespace fs = std::filesystem;
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    fs::create_directories(workDir);
+    const auto write = [&](const std::string& name, const char* text, std::time_t when) {
+        std::ofstream(workDir + "/" + name) << text;
+        const struct timeval times[2] = {{when, 0}, {when, 0}};
+        ::utimes((workDir + "/" + name).c_str(), times);
+    };
+    write("K9B0002.txt", "1,2,30,USER\r\n3,4,40,USER\r\n\r\n", 1796638500);
+    write("K9A0001.txt", "5,6,50,USER\r\n", 1796000000);
+    write("notes.txt", "5,6,50,USER\r\n", 1796000000);
+    write("temp.qk", "5,6,50,USER\r\n", 1796000000);
+    ASSERT_EQ(form.Form_Load(), MainForm::LoadResult::Shown);
+    EXPECT_EQ(h.view.statusText(),
+              instructionsText() +
+                  "\r\n1 kept location of K9A0001, waiting since 11-30-2026 00:53, goes to the "
+                  "server with that unit's next update.\r\n2 kept locations of K9B0002, waiting "
+                  "since 12-07-2026 10:15, go to the server with that unit's next update.");
+    ::unsetenv("TZ");
+    ::tzset();
+}
+
 TEST_F(MainFormTest, AStartUpFailureIsReportedWithTheWebHostAndEnds) {
     probe.results = {{1, ProbeResult::Free}};
     host.failOnShow = true;
@@ -165,7 +193,8 @@ TEST_F(MainFormTest, WorkingFolderAndTheMoveFromTemp) {
         EXPECT_EQ(fs::exists(temp + "QK.ini"), c.oldIni && !c.moved);
         EXPECT_EQ(fs::exists(temp + "shopping-list.txt"), c.oldIni);
         EXPECT_EQ(harness.view.files.size(), c.moved ? 3u : 2u);  // the test mark came along
-        EXPECT_EQ(harness.view.statusText(),
+        const std::string status = harness.view.statusText();
+        EXPECT_EQ(status.substr(0, status.find("\r\n1 kept location of K1234, waiting since ")),
                   instructionsText() + (c.moved ? "\r\nSettings and 1 kept location file moved "
                                                   "from ~/Temp/ to ~/st/k9updater/."
                                                 : ""));

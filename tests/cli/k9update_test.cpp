@@ -28,7 +28,7 @@ std::string readAll(const QString& path) {
 // A temporary working folder, a configuration naming the server and COM1, and the unit.
 class K9UpdateTest : public ::testing::Test {
   protected:
-    K9UpdateTest() : server_({{kSerial, "10ILC9K", kSerial}}) {
+    K9UpdateTest() : server_({{kSerial, "10ILC9K", kSerial}, {"K9CLI02", "20ILC9K", "K9CLI02"}}) {
         std::string file;
         for (int i = 0; i < 300; ++i) {
             file += "52." + std::to_string(100000 + i) + ",-1.50000,CAM,40,CLI\r\n";
@@ -193,6 +193,49 @@ TEST_F(K9UpdateTest, AutoFindsTheUnitAndTwoPortsRunSideBySide) {
         sim->kill();
         sim->waitForFinished(5000);
     }
+}
+
+// Kept files of two units, one of them in two folders: each unit's go up in one file, each
+// location once; a refused store leaves every file as it was.
+TEST_F(K9UpdateTest, SendKeptSendsEachUnitsKeptLocationsOnce) {
+    const std::string a = "1,1,30,A\r\n2,2,30,A\r\n\r\n", b = "2,2,30,A\r\n3,3,30,A\r\n\r\n";
+    const std::string other = "9,9,30,B\r\n\r\n";
+    const struct {
+        const char* name;
+        bool refuse;
+        int code;
+        const char* text;
+    } rows[] = {
+        {"refused", true, 6,
+         "K9CLI01: 3 kept locations not sent (the server did not take the file)"},
+        {"sent", false, 0,
+         "K9CLI01: 3 kept locations sent to the server.\nK9CLI02: 1 kept location sent"},
+        {"nothing kept", false, 0, "No kept locations."},
+    };
+    QDir(dir_.path()).mkpath("work/COM2");
+    QDir(dir_.path()).mkpath("work/COM3");
+    std::ofstream(path("work/K9CLI01.txt"), std::ios::binary) << a;
+    std::ofstream(path("work/COM3/K9CLI01.txt"), std::ios::binary) << b;
+    std::ofstream(path("work/COM2/K9CLI02.txt"), std::ios::binary) << other;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        server_.setFaults(FtpFaults{.rejectStore = row.refuse});
+        QProcess cli;
+        startCli(cli, {"--send-kept"});
+        ASSERT_TRUE(cli.waitForFinished(30000));
+        const std::string out = cli.readAllStandardOutput().toStdString();
+        EXPECT_EQ(cli.exitCode(), row.code) << out;
+        EXPECT_NE(out.find(row.text), std::string::npos) << out;
+        if (row.refuse) {
+            EXPECT_EQ(readAll(dir_.filePath("work/K9CLI01.txt")), a + "3,3,30,A\r\n");
+            EXPECT_FALSE(QFile::exists(dir_.filePath("work/COM3/K9CLI01.txt")));
+            EXPECT_EQ(readAll(dir_.filePath("work/COM2/K9CLI02.txt")), other);
+        }
+    }
+    EXPECT_EQ(server_.readFile(kSerial, kSerial + ".txt"), a + "3,3,30,A\r\n");
+    EXPECT_EQ(server_.readFile("K9CLI02", "K9CLI02.txt"), other);
+    EXPECT_FALSE(QFile::exists(dir_.filePath("work/K9CLI01.txt")));
+    EXPECT_FALSE(QFile::exists(dir_.filePath("work/COM2/K9CLI02.txt")));
 }
 
 TEST(K9UpdateUsage, BadInputExitsTwoWithTheProblemNamed) {

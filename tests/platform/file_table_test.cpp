@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -37,14 +38,28 @@ class FileTableTest : public ::testing::Test {
     std::filesystem::path dir_;
 };
 
-TEST_F(FileTableTest, LinesEndAtCrOrCrLfButALoneLfBelongsToTheLine) {
-    writeBytes("a.txt", "one\r\ntwo\rthree\nstill three\r\n\r\nlast");
-    const std::vector<std::string> expected{"one", "two", "three\nstill three", "", "last"};
-    EXPECT_EQ(lines("a.txt"), expected);
-    writeBytes("b.txt", "");
-    EXPECT_TRUE(lines("b.txt").empty());
-    writeBytes("c.txt", std::string("nul\0byte\r\n", 10));
-    EXPECT_EQ(lines("c.txt"), std::vector<std::string>{std::string("nul\0byte", 8)});
+TEST_F(FileTableTest, LineEnds) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases{
+        {"CR", "one\rtwo\r", {"one", "two"}},
+        {"CR LF", "one\r\ntwo\r\n\r\nlast", {"one", "two", "", "last"}},
+        {"CR CR LF", "one\r\r\ntwo\r\r\n\r\r\nlast\r\r\n", {"one", "two", "", "last"}},
+        {"lone LF", "three\nstill three\n", {"three\nstill three\n"}},
+        {"mixed", "a\rb\r\nc\r\r\nd\ne\r\r\r\nf\r\rg", {"a", "b", "c", "d\ne", "", "f", "", "g"}},
+        {"CR CR at the end", "a\r\r", {"a", ""}},
+        {"CR at the end", "a\r", {"a"}},
+        {"no line end", "a", {"a"}},
+        {"empty", "", {}},
+        {"NUL", std::string("nul\0byte\r\n", 10), {std::string("nul\0byte", 8)}},
+    };
+    for (const Case& c : cases) {
+        writeBytes("a.txt", c.bytes);
+        EXPECT_EQ(lines("a.txt"), c.lines) << c.what;
+    }
 }
 
 TEST_F(FileTableTest, NumbersAreHandedOutLowestFirstAndClosingTwiceIsHarmless) {
@@ -105,6 +120,29 @@ TEST_F(FileTableTest, AFullDiskIsReportedWhenTheFileIsWrittenOrClosed) {
         FAIL();
     } catch (const RuntimeError& e) {
         EXPECT_EQ(e.number(), err::kDiskFull);
+    }
+}
+
+// Kept locations are replaced whole or not at all, and keep the time they were first kept.
+TEST_F(FileTableTest, AReplacementIsWholeOrNotAtAll) {
+    namespace fs = std::filesystem;
+    writeBytes("k.txt", "old");
+    const auto first = fs::last_write_time(path("k.txt")) - std::chrono::hours(48);
+    fs::last_write_time(path("k.txt"), first);
+    replaceFileAtomically(path("k.txt"), "new and longer", true);
+    EXPECT_EQ(readWholeFile(path("k.txt")), "new and longer");
+    EXPECT_EQ(fs::last_write_time(path("k.txt")), first);
+    EXPECT_FALSE(fs::exists(path("k.txt.new")));
+    if (fs::exists("/dev/full")) {
+        fs::create_symlink("/dev/full", path("k.txt.new"));
+        try {
+            replaceFileAtomically(path("k.txt"), "lost", false);
+            FAIL();
+        } catch (const RuntimeError& e) {
+            EXPECT_EQ(e.number(), err::kDiskFull);
+        }
+        EXPECT_EQ(readWholeFile(path("k.txt")), "new and longer");
+        EXPECT_FALSE(fs::is_symlink(path("k.txt.new")));
     }
 }
 

@@ -24,6 +24,9 @@ using test::ControllerHarness;
 
 const std::string kSerial = "K9A1234";
 const std::string kLocations = "52.00001,-1.00002,40,USER\r\n53.00001,-2.00002,50,USER\r\n";
+// Left by an earlier run whose upload failed; its second line is also among kLocations.
+const std::string kKeptBefore = "50.00001,-0.00001,30,USER\r\n52.00001,-1.00002,40,USER\r\n\r\n";
+const std::string kMerged = kKeptBefore + "53.00001,-2.00002,50,USER\r\n";
 const std::string kUpdated =
     "Sentrel K9 updated. \r\nClose this program and disconnect K9 from your PC.";
 const std::string kFailed = "Sentrel K9 updating unsuccessful";
@@ -53,6 +56,7 @@ struct Scenario {
     FtpFaults faults;
     std::string ftpHost;  // empty: the local server
     enum class RemoteFile { Present, Missing, Empty } remoteFile = RemoteFile::Present;
+    std::string keptBefore;  // the locations file an earlier run left in the working folder
     std::function<void(ControllerHarness&)> beforeRun;
 };
 
@@ -61,16 +65,18 @@ enum class Locations { Uploaded, KeptLocally, OnTheUnit };
 
 struct Expect {
     Expect(std::string status_, std::size_t messages_ = 0, std::string first = {},
-           Locations where = Locations::OnTheUnit)
+           Locations where = Locations::OnTheUnit, std::string file = kLocations + "\r\n")
         : status(std::move(status_)),
           messages(messages_),
           firstMessageStart(std::move(first)),
-          locations(where) {}
+          locations(where),
+          locationsFile(std::move(file)) {}
 
     std::string status;
     std::size_t messages;
     std::string firstMessageStart;
     Locations locations;
+    std::string locationsFile;  // on the server or kept, as the row expects
 };
 
 struct Row {
@@ -138,6 +144,9 @@ TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
         };
         ControllerHarness h(loop, line, setup.ftpHost.empty() ? server_->hostPort() : setup.ftpHost,
                             factory);
+        if (!setup.keptBefore.empty()) {
+            h.writeWorkFile(kSerial + ".txt", setup.keptBefore);
+        }
         if (setup.beforeRun) {
             setup.beforeRun(h);
         }
@@ -163,15 +172,19 @@ TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
         switch (row.expect.locations) {
             case Locations::Uploaded:
                 ASSERT_TRUE(onServer);
-                EXPECT_EQ(server_->readFile(kSerial, kSerial + ".txt"), kLocations + "\r\n");
+                EXPECT_EQ(server_->readFile(kSerial, kSerial + ".txt"), row.expect.locationsFile);
                 EXPECT_FALSE(kept);
                 break;
             case Locations::KeptLocally:
                 // Whatever the server made of a rejected upload, the file stays here.
-                EXPECT_EQ(h.readWorkFile(kSerial + ".txt"), kLocations + "\r\n");
+                EXPECT_EQ(h.readWorkFile(kSerial + ".txt"), row.expect.locationsFile);
                 break;
             case Locations::OnTheUnit:
                 EXPECT_FALSE(onServer);
+                // What an earlier run kept is still there, whole.
+                if (!setup.keptBefore.empty()) {
+                    EXPECT_EQ(h.readWorkFile(kSerial + ".txt"), setup.keptBefore);
+                }
                 break;
         }
         std::string outcome = oneLine(view.status);
@@ -345,13 +358,45 @@ std::vector<Row> serverRows() {
                     fault([](FtpFaults& f) { f.listSizeDelta = 100; }),
                     {kFailed, 6, kDownload}});
     rows.push_back({"server",
-                    "more bytes than listed (whole file still sent)",
+                    "more bytes than listed (whole file still sent; upload not whole)",
                     fault([](FtpFaults& f) { f.listSizeDelta = -100; }),
-                    {kUpdated, 0, "", L::Uploaded}});
+                    {kUpdated, 1, kUploadFailed, L::KeptLocally}});
     rows.push_back({"server",
                     "upload rejected at its end (552)",
                     fault([](FtpFaults& f) { f.rejectStore = true; }),
                     {kUpdated, 1, kUploadFailed, L::KeptLocally}});
+    rows.push_back({"server",
+                    "upload confirmed, but half of it stored",
+                    fault([](FtpFaults& f) { f.shortStore = true; }),
+                    {kUpdated, 1, kUploadFailed, L::KeptLocally}});
+    auto kept = [](auto more) {
+        return [more](Scenario& s) {
+            s.keptBefore = kKeptBefore;
+            more(s);
+        };
+    };
+    rows.push_back({"server",
+                    "kept from before, new ones merged",
+                    kept([](Scenario&) {}),
+                    {kUpdated, 0, "", L::Uploaded, kMerged}});
+    rows.push_back({"server",
+                    "kept from before, new ones merged, upload rejected (552)",
+                    kept([](Scenario& s) { s.faults.rejectStore = true; }),
+                    {kUpdated, 1, kUploadFailed, L::KeptLocally, kMerged}});
+    rows.push_back({"server",
+                    "kept from before, offer declined: kept ones sent",
+                    kept([](Scenario& s) { s.unit.answer = OfferAnswer::kNo; }),
+                    {kUpdated + "\r\n2 kept locations were sent to the server.", 0, "", L::Uploaded,
+                     kKeptBefore}});
+    rows.push_back({"server",
+                    "kept from before, offer declined, upload rejected (552)",
+                    kept([](Scenario& s) {
+                        s.unit.answer = OfferAnswer::kNo;
+                        s.faults.rejectStore = true;
+                    }),
+                    {kUpdated + "\r\n2 kept locations could not be sent (the server did not "
+                                "take the file); they stay on this PC for the next update.",
+                     0, "", L::KeptLocally, kKeptBefore}});
     return rows;
 }
 
@@ -374,11 +419,12 @@ std::vector<Row> localRows() {
                     },
                     {kFailed, 1, kDownloadQuestion}});
     rows.push_back({"local",
-                    "disk full for the locations file",
+                    "disk full for the locations file (kept file stays whole)",
                     [](Scenario& s) {
+                        s.keptBefore = kKeptBefore;
                         s.beforeRun = [](ControllerHarness& h) {
                             std::filesystem::create_symlink("/dev/full",
-                                                            h.workDir() + kSerial + ".txt");
+                                                            h.workDir() + kSerial + ".txt.new");
                         };
                     },
                     {kFailed, 1, "A runtime error has occured : \r\nSource: File"}});

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include "controller_harness.h"
 #include "local_ftp_server.h"
@@ -351,6 +352,81 @@ TEST_F(UpdateRunTest, AnUnpluggedUnitIsReportedByTheGeneralHandler) {
     EXPECT_EQ(view.status, kFailed);
     EXPECT_TRUE(view.idle());
     EXPECT_FALSE(run->line.portOpen());
+}
+
+// Two runs from the same PC, the first one's upload refused or stored short: whatever the second
+// run does, nothing the unit handed over is lost or doubled.
+TEST_F(UpdateRunTest, KeptLocationsGoUpWithTheNextRun) {
+    const std::string first = options_.locations;
+    const std::string second = "52.00001,-1.00002,40,USER\r\n54.00001,-3.00002,60,USER\r\n";
+    struct Case {
+        const char* what;
+        FtpFaults firstFault;
+        OfferAnswer answer;
+        bool serverDown;  // after the download of the second run
+        std::string statusTail;
+        std::string onServer;  // "" for nothing there
+    };
+    const FtpFaults refused{.rejectStore = true}, stored{.shortStore = true};
+    const std::vector<Case> cases{
+        {"new ones merged", refused, OfferAnswer::kYes, false, "",
+         first + "\r\n54.00001,-3.00002,60,USER\r\n"},
+        {"first stored short, new ones merged", stored, OfferAnswer::kYes, false, "",
+         first + "\r\n54.00001,-3.00002,60,USER\r\n"},
+        {"offer declined", refused, OfferAnswer::kNo, false,
+         "\r\n2 kept locations were sent to the server.", first + "\r\n"},
+        {"offer never answered", refused, OfferAnswer::kNever, false,
+         "\r\n2 kept locations were sent to the server.", first + "\r\n"},
+        {"offer declined, server down", refused, OfferAnswer::kNo, true,
+         "\r\n2 kept locations could not be sent (the server could not be reached); they stay "
+         "on this PC for the next update.",
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        server_->setFaults(c.firstFault);
+        auto run = start();
+        run->h.controller().cmdGo_Click();
+        ASSERT_EQ(run->h.view.status, kUpdated);
+        const std::string kept = run->h.readWorkFile(kSerial + ".txt");
+        server_->clearFaults();
+        server_->removeFile(kSerial, kSerial + ".txt");
+
+        options_.answer = c.answer;
+        options_.locations = second;
+        std::unique_ptr<LocalFtpServer> down;
+        if (c.serverDown) {
+            down = std::make_unique<LocalFtpServer>(
+                std::vector<FtpAccount>{{kSerial, "4321A9K", kSerial}});
+            down->putFile(kSerial, "LocationsLite.txt", locationLines(20));
+        }
+        auto next = start(down ? down->hostPort() : "");
+        next->h.writeWorkFile(kSerial + ".txt", kept);
+        // Polled on the virtual clock: the server goes once the file has been downloaded.
+        std::function<void()> watch = [&] {
+            if (next->h.state().iStage >= 7) {
+                down.reset();
+            } else {
+                next->loop.scheduleAfter(1000, watch);
+            }
+        };
+        if (down) {
+            next->loop.scheduleAfter(1000, watch);
+        }
+        next->h.controller().cmdGo_Click();
+        EXPECT_EQ(next->h.view.status, kUpdated + c.statusTail);
+        EXPECT_EQ(next->h.controller().lastRun().end, RunEnd::Updated);
+        EXPECT_TRUE(next->h.view.messages.empty());
+        if (c.onServer.empty()) {
+            EXPECT_EQ(next->h.readWorkFile(kSerial + ".txt"), kept);
+        } else {
+            EXPECT_EQ(server_->readFile(kSerial, kSerial + ".txt"), c.onServer);
+            EXPECT_FALSE(next->h.workFileExists(kSerial + ".txt"));
+        }
+        options_.answer = OfferAnswer::kYes;
+        options_.locations = first;
+        server_->removeFile(kSerial, kSerial + ".txt");
+    }
 }
 
 }  // namespace

@@ -24,6 +24,8 @@ so a test can change them while the server runs. Keys (all optional):
   list_size_delta  N: listings report every file's size plus N bytes
   reject_store     true: a completed STOR is answered "552 Requested file action aborted.
                    Exceeded storage allocation." (the file stays as received)
+  short_store      true: a completed STOR is answered "226" as usual, but only the first half
+                   of the file is kept
   slow_final_reply S: the reply that ends a transfer comes S seconds after its data
 
 TYPE A transfers move the bytes unchanged, as on a server whose native line end is CR LF.
@@ -99,6 +101,10 @@ class K9DTPHandler(DTPHandler):
             return super().close()
         if self.receive and self.transfer_finished and self.cmd_channel.fault("reject_store"):
             self._resp = (REPLY_REJECT_STORE, logging.info)
+        if self.receive and self.transfer_finished and self.cmd_channel.fault("short_store"):
+            # A server that confirms a file it did not keep whole.
+            self.file_obj.flush()
+            os.truncate(self.file_obj.name, os.path.getsize(self.file_obj.name) // 2)
         delay = float(self.cmd_channel.fault("slow_final_reply") or 0)
         if delay > 0 and self._resp:
             # The data is all there; the verdict on it comes late.

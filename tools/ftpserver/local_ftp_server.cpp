@@ -248,6 +248,7 @@ void LocalFtpServer::setFaults(const FtpFaults& f) const {
          << ", \"stall_data\": " << flag(f.stallData) << ", \"stall_login\": " << flag(f.stallLogin)
          << ", \"list_size_delta\": " << f.listSizeDelta
          << ", \"reject_store\": " << flag(f.rejectStore)
+         << ", \"short_store\": " << flag(f.shortStore)
          << ", \"slow_final_reply\": " << f.slowFinalReply << "}\n";
     // Renamed into place, so the server never reads half a file.
     const std::string path = state_ + "/faults.json";

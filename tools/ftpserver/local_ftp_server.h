@@ -27,6 +27,7 @@ struct FtpFaults {
     bool stallLogin = false;    // a new connection gets no greeting
     int listSizeDelta = 0;      // listings report every size plus this
     bool rejectStore = false;   // a completed STOR is answered with a 552
+    bool shortStore = false;    // a completed STOR is confirmed, but half the file is kept
     double slowFinalReply = 0;  // seconds between a transfer's data and its final reply
 };
 
