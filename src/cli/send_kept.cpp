@@ -80,8 +80,7 @@ int sendKeptLocations(const AppConfig& config, const std::string& base, std::ost
         } catch (const std::exception& e) {
             why = asRuntimeError(e).description();
         }
-        const std::string counted =
-            std::to_string(count) + (count == 1 ? " kept location" : " kept locations");
+        const std::string counted = keptCountText(count);
         if (why.empty()) {
             out << serial << ": " << counted << " sent to the server.\n";
         } else {

@@ -72,6 +72,10 @@ void keepLocations(const std::string& path, const std::string& received) {
     }
 }
 
+std::string keptCountText(std::int32_t count) {
+    return std::to_string(count) + (count == 1 ? " kept location" : " kept locations");
+}
+
 std::string keptLocationsNote(const std::vector<KeptLocations>& kept) {
     std::string note;
     for (const KeptLocations& k : kept) {
@@ -80,9 +84,8 @@ std::string keptLocationsNote(const std::vector<KeptLocations>& kept) {
         char since[32];
         std::strftime(since, sizeof since, "%m-%d-%Y %H:%M", &local);
         const bool one = k.count == 1;
-        note += kCrLf + std::to_string(k.count) + (one ? " kept location" : " kept locations") +
-                " of " + k.serial + ", waiting since " + since + ", " + (one ? "goes" : "go") +
-                " to the server with that unit's next update.";
+        note += kCrLf + keptCountText(k.count) + " of " + k.serial + ", waiting since " + since +
+                ", " + (one ? "goes" : "go") + " to the server with that unit's next update.";
     }
     return note;
 }

@@ -20,6 +20,8 @@ std::string keptFileName(const std::string& serial);
 // The kept files in folder, in order of serial number.
 std::vector<KeptLocations> findKeptLocations(const std::string& folder);
 std::int32_t countLocations(const std::string& text);
+// "1 kept location", "3 kept locations".
+std::string keptCountText(std::int32_t count);
 // What is kept with the newly received locations added after it; a line already kept is not
 // added again (the unit sends them again when it never heard that they were taken).
 std::string mergeLocations(const std::string& kept, const std::string& received);

@@ -154,8 +154,7 @@ std::string LocationUpload::sendKept() {
     } catch (const std::exception& e) {
         why = asRuntimeError(e).description();
     }
-    const std::string counted =
-        std::to_string(count) + (count == 1 ? " kept location" : " kept locations");
+    const std::string counted = keptCountText(count);
     if (why.empty()) {
         c_.record.locations = LocationsFate::Uploaded;
         return counted + (count == 1 ? " was" : " were") + " sent to the server.";
