@@ -82,7 +82,7 @@ std::string keptLocationsNote(const std::vector<KeptLocations>& kept) {
         std::tm local{};
         localtime_r(&k.since, &local);
         char since[32];
-        std::strftime(since, sizeof since, "%m-%d-%Y %H:%M", &local);
+        std::strftime(since, sizeof since, "%Y-%m-%d %H:%M", &local);
         const bool one = k.count == 1;
         note += kCrLf + keptCountText(k.count) + " of " + k.serial + ", waiting since " + since +
                 ", " + (one ? "goes" : "go") + " to the server with that unit's next update.";

@@ -121,9 +121,9 @@ TEST_F(MainFormTest, KeptLocationsAreNotedAtStartUp) {
     ASSERT_EQ(form.Form_Load(), MainForm::LoadResult::Shown);
     EXPECT_EQ(h.view.statusText(),
               instructionsText() +
-                  "\r\n1 kept location of K9A0001, waiting since 11-30-2026 00:53, goes to the "
+                  "\r\n1 kept location of K9A0001, waiting since 2026-11-30 00:53, goes to the "
                   "server with that unit's next update.\r\n2 kept locations of K9B0002, waiting "
-                  "since 12-07-2026 10:15, go to the server with that unit's next update.");
+                  "since 2026-12-07 10:15, go to the server with that unit's next update.");
     ::unsetenv("TZ");
     ::tzset();
 }
