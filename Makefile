@@ -6,6 +6,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Every Debian package the build, the tests, the benchmarks, the demo and the package need.
 # The windows name Windows fonts (Tahoma, MS Sans Serif); Liberation Sans has their metrics.
+# vsftpd is only the tests' second server: the system service its package starts is stopped.
 DEPS := cmake make g++ pkg-config git \
         qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxkbcommon-dev \
         libcurl4-openssl-dev curl \
@@ -22,7 +23,10 @@ deps:
 	if [ -n "$$missing" ]; then \
 		echo "Installing:" $$missing; \
 		$(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get update -qq && \
-		$(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
+		$(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing && \
+		if echo " $$missing " | grep -q ' vsftpd '; then \
+			$(SUDO) systemctl disable --now vsftpd >/dev/null 2>&1 || true; \
+		fi; \
 	else echo "All packages present."; fi
 
 configure: deps
