@@ -138,6 +138,7 @@ TEST(QtSerialLine, TellsAMissingPortFromOtherFailures) {
 TEST(QtSerialLine, RejectsMalformedSettings) {
     EXPECT_THROW(parseLineSettings("38400;N;8;1"), RuntimeError);
     EXPECT_THROW(parseLineSettings("fast,N,8,1"), RuntimeError);
+    EXPECT_THROW(parseLineSettings("384x0,N,8,1"), RuntimeError);
     EXPECT_THROW(parseLineSettings("38400,X,8,1"), RuntimeError);
     const LineSettings s = parseLineSettings("38400,n,8,1");
     EXPECT_EQ(s.baud, 38400);

@@ -83,7 +83,13 @@ TEST_F(PortControlTest, ARunThatCannotOpenItsPortLeavesTheWindowIdle) {
 
 TEST_F(PortControlTest, ClosingWhenIdleOnlyAppliesTheIdleSettingsAgain) {
     h.view.setEnabled(Control::Go, false);
+    // A timer left running would tick into the idle window.
+    MainTimers& timers = h.controller().context().timers;
+    timers.tmrCheck->setEnabled(true);
+    timers.tmrUserUpload->setEnabled(true);
     port.ClosePortAndReset();
+    EXPECT_FALSE(timers.tmrCheck->enabled());
+    EXPECT_FALSE(timers.tmrUserUpload->enabled());
     EXPECT_TRUE(h.view.idle());
     EXPECT_EQ(h.view.fontSize, 14);
     EXPECT_EQ(h.state().iStage, 1);
