@@ -55,6 +55,9 @@ TEST(PortTexts, SummaryAndPermissionAdvice) {
         {ftdi, "/dev/ttyUSB0 - " + adapter},
         {viaLink, byId + " -> /dev/ttyUSB0 - " + adapter},
         {node("/dev/ttyUSB3", false), "/dev/ttyUSB3 - not present"},
+        // An adapter that names nothing but its ids is still called one.
+        {PortIdentity{"/dev/ttyUSB1", "/dev/ttyUSB1", "", "", "", "", 0x1a86, 0x7523, true},
+         "/dev/ttyUSB1 - USB serial adapter (1a86:7523)"},
     };
     for (const auto& [id, text] : summaries) {
         EXPECT_EQ(id.summary(), text);
