@@ -65,21 +65,20 @@ int sendKeptLocations(const AppConfig& config, const std::string& base, std::ost
     bool allSent = true;
     for (const auto& [serial, paths] : files) {
         const std::string& path = paths.front();
-        std::int32_t count = 0;
-        std::string why;
+        std::string mergeFailure;
         try {
             for (std::size_t i = 1; i < paths.size(); ++i) {
                 keepLocations(path, readWholeFile(paths[i]));
                 deleteFile(paths[i]);
             }
-            count = countLocations(readWholeFile(path));
-            why = send(loop, config, serial, path);
-            if (why.empty()) {
-                deleteFile(path);
-            }
         } catch (const std::exception& e) {
-            why = asRuntimeError(e).description();
+            mergeFailure = asRuntimeError(e).description();
         }
+        const auto [count, why] =
+            mergeFailure.empty()
+                ? sendKeptFile(path,
+                               [&, &serial = serial] { return send(loop, config, serial, path); })
+                : KeptSending{0, mergeFailure};
         const std::string counted = keptCountText(count);
         if (why.empty()) {
             out << serial << ": " << counted << " sent to the server.\n";

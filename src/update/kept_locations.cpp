@@ -8,8 +8,10 @@
 #include <string_view>
 
 #include "platform/file_table.h"
+#include "platform/runtime_error.h"
 #include "platform/texts.h"
 #include "update/device_link.h"
+#include "update/update_sequence.h"
 
 namespace k9 {
 namespace {
@@ -70,6 +72,20 @@ void keepLocations(const std::string& path, const std::string& received) {
         // The file's time says since when locations wait, not when the last ones came.
         replaceFileAtomically(path, merged, true);
     }
+}
+
+KeptSending sendKeptFile(const std::string& path, const std::function<std::string()>& send) {
+    KeptSending result;
+    try {
+        result.count = countLocations(readWholeFile(path));
+        result.why = send();
+        if (result.why.empty()) {
+            deleteFile(path);
+        }
+    } catch (const std::exception& e) {
+        result.why = asRuntimeError(e).description();
+    }
+    return result;
 }
 
 std::string keptCountText(std::int32_t count) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,14 @@ std::string mergeLocations(const std::string& kept, const std::string& received)
 // The start-up note on what is kept, one line a unit ("" when nothing is), each line begun
 // with CR LF.
 std::string keptLocationsNote(const std::vector<KeptLocations>& kept);
+// How sending a kept file went: why it was not sent, empty when it was (and is deleted).
+struct KeptSending {
+    std::int32_t count = 0;
+    std::string why;
+};
+// Counts the kept file at path, sends it with `send` (which returns why it failed, or "") and
+// deletes it once sent. Never throws: a failure only leaves the file for later.
+KeptSending sendKeptFile(const std::string& path, const std::function<std::string()>& send);
 // Adds the received locations to the kept file, or starts it with them.
 void keepLocations(const std::string& path, const std::string& received);
 

@@ -139,21 +139,11 @@ std::string LocationUpload::sendKept() {
     UpdateState& s = c_.state;
     s.sLocationsFile = keptFileName(s.sSerialNumber);
     const std::string path = c_.vars.sTempFolder + s.sLocationsFile;
-    std::int32_t count = 0;
-    std::string why;
     // The unit is updated whatever happens here; a failure only leaves the file for later.
-    try {
-        if (!fileExists(path)) {
-            return {};
-        }
-        count = countLocations(readWholeFile(path));
-        why = server_.uploadKeptQuietly();
-        if (why.empty()) {
-            deleteFile(path);
-        }
-    } catch (const std::exception& e) {
-        why = asRuntimeError(e).description();
+    if (!fileExists(path)) {
+        return {};
     }
+    const auto [count, why] = sendKeptFile(path, [this] { return server_.uploadKeptQuietly(); });
     const std::string counted = keptCountText(count);
     if (why.empty()) {
         c_.record.locations = LocationsFate::Uploaded;
