@@ -199,8 +199,10 @@ TEST_F(AppTest, FirstStartFiltersThePortsAndShowsTheInstructions) {
     EXPECT_EQ(ui().imgK9Title->pixmap().size(), QSize(300, 100));
     EXPECT_EQ(ui().lblDots->text(), QString());
     EXPECT_EQ(ui().Label3->text(), QStringLiteral("Port Closed"));
-    EXPECT_EQ(window().size(), kFixedSize);
     EXPECT_TRUE(messages_->shown.empty());
+    // Tab order: Start Update first, then the two lists.
+    EXPECT_EQ(ui().cmdGo->nextInFocusChain(), ui().cboPort);
+    EXPECT_EQ(ui().cboPort->nextInFocusChain(), ui().cboFile);
 
     window().flushRepaints();
     EXPECT_EQ(ui().lblStatus->text(),
@@ -238,13 +240,9 @@ TEST_F(AppTest, SettingsFileIsReadAndWrittenBack) {
         {"*3*0*t*\r\n", false, " 3", kFilesWithTest, "*3*0*t*\r\n"},
         // No port saved: the first entry.
         {"**1*\r\n", true, " 1", kFiles, "*1*1*\r\n"},
-        // A letter as the filter flag turns the filter on.
-        {"*3*x*\r\n", true, " 3", kFiles, "*3*1*\r\n"},
         // The test mark is case-sensitive and not carried over in upper case.
         {"*3*0*T*\r\n", false, " 3", kFiles, "*3*0*\r\n"},
         {"*12*0*\r\n", false, " 12", kFiles, "*12*0*\r\n"},
-        // Written by an older version, which kept one digit.
-        {"*1*0*\r\n", false, " 1", kFiles, "*1*0*\r\n"},
         // A saved port that is no longer listed leaves the filter's choice.
         {"*5*1*\r\n", true, " 1", kFiles, "*1*1*\r\n"},
         {"", true, " 1", kFiles, "*1*1*\r\n"},
@@ -262,28 +260,6 @@ TEST_F(AppTest, SettingsFileIsReadAndWrittenBack) {
         EXPECT_EQ(readIni(), c.written) << c.ini;
         app.reset();
     }
-}
-
-TEST_F(AppTest, TwoDigitPortSurvivesARestart) {
-    writeIni("*3*1*\r\n");
-    ASSERT_TRUE(start());
-    EXPECT_EQ(selectedPort(), " 3");
-    ui().cboPort->setCurrentIndex(3);
-    ASSERT_EQ(selectedPort(), " 12");
-    window().close();
-    EXPECT_EQ(readIni(), "*12*1*\r\n");
-    app.reset();
-
-    ASSERT_TRUE(start());
-    EXPECT_EQ(selectedPort(), " 12");
-}
-
-TEST_F(AppTest, NoSelectedPortIsSavedAsNone) {
-    writeIni("*3*1*\r\n");
-    ASSERT_TRUE(start());
-    ui().cboPort->setCurrentIndex(-1);
-    window().close();
-    EXPECT_EQ(readIni(), "**1*\r\n");
 }
 
 TEST_F(AppTest, FilterMenuTogglesTheMarkAndRebuildsTheList) {
@@ -396,26 +372,6 @@ TEST_F(AppTest, WebPagesOpenThroughTheShell) {
     EXPECT_EQ(shell_->urls,
               (std::vector<std::string>{"http://web.example?p=K9CheckListGuide",
                                         "http://web.example/index.cfm?p=Software&d=type=K9"}));
-}
-
-TEST_F(AppTest, MenuHasTheDesignedItemsAndShortcuts) {
-    ASSERT_TRUE(start());
-    EXPECT_EQ(ui().mnuMain->title(), QStringLiteral("&Menu"));
-    const std::vector<std::pair<QAction*, const char*>> expected{
-        {ui().mnuMainFilter, "Ctrl+F"},
-        {ui().MnuMainHelp, "Ctrl+H"},
-        {ui().mnuMainTroubleshooting, "Ctrl+T"},
-        {ui().mnuMainDownload, "Ctrl+D"},
-        {ui().MnuMainExit, "Ctrl+X"}};
-    ASSERT_EQ(ui().mnuMain->actions().size(), 5);
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(ui().mnuMain->actions()[static_cast<int>(i)], expected[i].first);
-        EXPECT_EQ(expected[i].first->shortcut(),
-                  QKeySequence(QString::fromLatin1(expected[i].second)));
-    }
-    // Tab order: Start Update first, then the two lists.
-    EXPECT_EQ(ui().cmdGo->nextInFocusChain(), ui().cboPort);
-    EXPECT_EQ(ui().cboPort->nextInFocusChain(), ui().cboFile);
 }
 
 // Damaged files on the PC: the program starts, stays usable and leaves clean files behind.
@@ -552,43 +508,55 @@ TEST_F(AppTest, ExitDuringARunClosesThePortSavesAndEnds) {
 }
 
 TEST(MessageBoxes, IconButtonsTitleAndLineBreaks) {
+    const QMessageBox::StandardButtons ok = QMessageBox::Ok,
+                                       yesNo = QMessageBox::Yes | QMessageBox::No;
+    const struct {
+        Message message;
+        QMessageBox::StandardButton click;
+        MessageAnswer answer;
+        QString title, text;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+    } rows[] = {
+        {{"one\r\ntwo", ""},
+         QMessageBox::Ok,
+         MessageAnswer::Ok,
+         "Sentrel K9 Updater",
+         "one\ntwo",
+         QMessageBox::NoIcon,
+         ok},
+        {{"Retry?", "K9 updating unsuccessful", MessageIcon::Question, MessageButtons::YesNo},
+         QMessageBox::Yes,
+         MessageAnswer::Yes,
+         "K9 updating unsuccessful",
+         "Retry?",
+         QMessageBox::Question,
+         yesNo},
+        {{"x", "Sentrel Updater", MessageIcon::Exclamation},
+         QMessageBox::Ok,
+         MessageAnswer::Ok,
+         "Sentrel Updater",
+         "x",
+         QMessageBox::Warning,
+         ok},
+    };
     ModalDriver driver;
     QtMessagePresenter presenter;
-    struct Seen {
+    for (const auto& row : rows) {
         QString title, text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
-    } seen;
-    const auto record = [&seen](QMessageBox& box) {
-        seen = {box.windowTitle(), box.text(), box.icon(), box.standardButtons()};
-    };
-    driver.when<QMessageBox>([&](QMessageBox& box) {
-        record(box);
-        box.button(QMessageBox::Ok)->click();
-    });
-    EXPECT_EQ(presenter.show(nullptr, Message{"one\r\ntwo", ""}), MessageAnswer::Ok);
-    EXPECT_EQ(seen.title, QStringLiteral("Sentrel K9 Updater"));
-    EXPECT_EQ(seen.text, QStringLiteral("one\ntwo"));
-    EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
-    EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-
-    driver.when<QMessageBox>([&](QMessageBox& box) {
-        record(box);
-        box.button(QMessageBox::Yes)->click();
-    });
-    EXPECT_EQ(presenter.show(nullptr, Message{"Retry?", "K9 updating unsuccessful",
-                                              MessageIcon::Question, MessageButtons::YesNo}),
-              MessageAnswer::Yes);
-    EXPECT_EQ(seen.title, QStringLiteral("K9 updating unsuccessful"));
-    EXPECT_EQ(seen.icon, QMessageBox::Question);
-    EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
-
-    driver.when<QMessageBox>([&](QMessageBox& box) {
-        record(box);
-        box.button(QMessageBox::Ok)->click();
-    });
-    presenter.show(nullptr, Message{"x", "Sentrel Updater", MessageIcon::Exclamation});
-    EXPECT_EQ(seen.icon, QMessageBox::Warning);
+        driver.when<QMessageBox>([&](QMessageBox& box) {
+            title = box.windowTitle(), text = box.text(), icon = box.icon();
+            buttons = box.standardButtons();
+            box.button(row.click)->click();
+        });
+        EXPECT_EQ(presenter.show(nullptr, row.message), row.answer);
+        EXPECT_EQ(title, row.title);
+        EXPECT_EQ(text, row.text);
+        EXPECT_EQ(icon, row.icon);
+        EXPECT_EQ(buttons, row.buttons);
+    }
 }
 
 }  // namespace

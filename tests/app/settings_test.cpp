@@ -98,49 +98,11 @@ TEST_F(SettingsFileTest, AFailedWriteThrowsAndLeavesNothing) {
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
 
-TEST(AppTexts, TitleAndAddresses) {
+TEST(AppTexts, VersionTitleDropsLeadingZeros) {
     EXPECT_EQ(versionTitle("Sentrel K9", "1.9.3"), "Sentrel K9 Updater (v1.9.3)");
     EXPECT_EQ(versionTitle("Sentrel K9", "1.09.0003"), "Sentrel K9 Updater (v1.9.3)");
     EXPECT_EQ(versionTitle("Sentrel K9", "2.0.10"), "Sentrel K9 Updater (v2.0.10)");
     EXPECT_EQ(versionTitle("Sentrel K9", "3"), "Sentrel K9 Updater (v3.0.0)");
-    EXPECT_EQ(troubleshootingUrl("web.example"), "http://web.example?p=K9CheckListGuide");
-    EXPECT_EQ(downloadUrl("web.example"), "http://web.example/index.cfm?p=Software&d=type=K9");
-    EXPECT_EQ(missingGuideText("/opt/k9/UserGuide.rtf"),
-              "File in Use or Could Not Be Found (/opt/k9/UserGuide.rtf)");
-}
-
-TEST(AppTexts, InstructionsAreSevenLinesWithEnDashes) {
-    const std::string text = instructionsText();
-    std::vector<std::string> lines;
-    std::size_t from = 0;
-    for (std::size_t at; (at = text.find("\r\n", from)) != std::string::npos; from = at + 2) {
-        lines.push_back(text.substr(from, at - from));
-    }
-    lines.push_back(text.substr(from));
-    ASSERT_EQ(lines.size(), 7u);
-    EXPECT_EQ(lines[2], "On the K9: ");
-    EXPECT_EQ(lines[3], "3. PRESS and hold down the MODE/MENU button until TONE is displayed. ");
-    EXPECT_EQ(lines[4],
-              "4. Press MUTE/CANCEL button twice \xE2\x80\x93 DOWNLOAD should be displayed.");
-    EXPECT_EQ(lines[5], "5. Press SELECT twice \xE2\x80\x93 CONNECT should be displayed.");
-    EXPECT_EQ(lines[6], "6. Click on START UPDATE on the computer.");
-}
-
-TEST(AppTexts, FailureReportsNameTheWebHostAndTheError) {
-    EXPECT_EQ(startupFailureText("www.example.com", 429, "Cannot create object"),
-              "An error has occurred whilst initialising. \r\n\r\n"
-              "Please check the Troubleshooting Guides at \r\n"
-              "www.example.com for latest information. \r\n\r\n"
-              "Please check that the Critical Updates and Service Packs for your \r\n"
-              "Operating System are up to date by visiting the Windows Update Website. \r\n\r\n"
-              "Install all Updates available and then uninstall and reinstall \r\n"
-              "the Sentrel software and try again. \r\n\r\n"
-              "429 Cannot create object");
-    EXPECT_EQ(folderFailureText("/home/driver/.local/state/k9updater/"),
-              "Error, unable to create /home/driver/.local/state/k9updater folder. You may need "
-              "extra security permissions to create files and folders. This program needs to be "
-              "able to create a /home/driver/.local/state/k9updater folder and to be able to "
-              "create files in that folder in order to work. ");
 }
 
 // The throttle on a clock the test moves by hand.
@@ -170,35 +132,14 @@ TEST_F(RepaintThrottleTest, AppliesAtMostOncePerIntervalAndAlwaysTheLast) {
     now += 13;
     throttle.timerFired();
     EXPECT_EQ(applied, 2);
-    // A change per millisecond for a second: about 60 applications, never two within 16 ms.
-    std::int64_t lastApply = now;
-    int burst = 0;
-    std::int64_t dueAt = -1;
-    for (int ms = 0; ms < 1000; ++ms) {
-        ++now;
-        if (dueAt >= 0 && now >= dueAt) {
-            dueAt = -1;
-            const int before = applied;
-            throttle.timerFired();
-            if (applied > before) {
-                EXPECT_GE(now - lastApply, 16);
-                lastApply = now;
-                ++burst;
-            }
-        }
-        const std::size_t before = scheduled.size();
-        throttle.changed();
-        if (scheduled.size() > before) {
-            dueAt = now + scheduled.back();
-        }
-    }
-    EXPECT_LE(burst, 1000 / 16 + 1);
-    EXPECT_GE(burst, 1000 / 17 - 1);
-    // The last change is still pending and lands when its timer comes.
+    // Long after the last one, a change goes at the next turn again; the last change lands.
+    now += 100;
+    throttle.changed();
+    EXPECT_EQ(scheduled.back(), 0);
     EXPECT_TRUE(throttle.pending());
-    now = dueAt;
     throttle.timerFired();
     EXPECT_FALSE(throttle.pending());
+    EXPECT_EQ(applied, 3);
 }
 
 TEST_F(RepaintThrottleTest, FlushAppliesAtOnceAndOnlyWhenSomethingChanged) {

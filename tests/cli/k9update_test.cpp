@@ -8,8 +8,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
-#include <sstream>
 
+#include "file_bytes.h"
 #include "local_ftp_server.h"
 
 namespace k9 {
@@ -19,21 +19,17 @@ const std::string kSerial = "K9CLI01";
 const std::string kLocations = "51.11111,-0.22222,30,HOME\r\n51.33333,-0.44444,30,WORK\r\n";
 
 std::string readAll(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return test::readBytes(path.toStdString());
 }
 
 // A temporary working folder, a configuration naming the server and COM1, and the unit.
 class K9UpdateTest : public ::testing::Test {
   protected:
     K9UpdateTest() : server_({{kSerial, "10ILC9K", kSerial}, {"K9CLI02", "20ILC9K", "K9CLI02"}}) {
-        std::string file;
         for (int i = 0; i < 300; ++i) {
-            file += "52." + std::to_string(100000 + i) + ",-1.50000,CAM,40,CLI\r\n";
+            file_ += "52." + std::to_string(100000 + i) + ",-1.50000,CAM,40,CLI\r\n";
         }
-        server_.putFile(kSerial, "LocationsLite.txt", file);
+        server_.putFile(kSerial, "LocationsLite.txt", file_);
         writeConfig(dir_.filePath("ttyK9"));
         std::ofstream(path("stored.txt"), std::ios::binary) << kLocations;
         std::ofstream(path("work/QK.ini"), std::ios::binary) << "*1*1*t*\r\n";
@@ -60,7 +56,8 @@ class K9UpdateTest : public ::testing::Test {
         sim.start(
             K9SIM_PATH,
             QStringList{"--serial", QString::fromStdString(kSerial), "--link", dir_.filePath(link),
-                        "--locations", dir_.filePath("stored.txt"), "--start-ms", "300",
+                        "--locations", dir_.filePath("stored.txt"), "--received",
+                        dir_.filePath(link + ".received"), "--start-ms", "300",
                         "--reply-ms", "100", "--save-ms", "500", "--timeout", "120"} +
                 faults);
         ASSERT_TRUE(sim.waitForStarted(10000));
@@ -91,6 +88,7 @@ class K9UpdateTest : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
+    std::string file_;
     LocalFtpServer server_;
     QProcess sim_;
 };
@@ -142,6 +140,11 @@ TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
         }
         if (row.code == 0) {
             EXPECT_EQ(server_.readFile(kSerial, kSerial + ".txt"), kLocations + "\r\n");
+            // Over the pseudo-terminal: the handshake, the file as stored, the closing codes.
+            ASSERT_TRUE(sim_.waitForFinished(20000));
+            EXPECT_EQ(readAll(dir_.filePath("ttyK9.received")),
+                      "\r\n0\r\n\r\n0\r\n\r\n0\r\n\r\n150\r\n" + file_ +
+                          "\x03\r\n\r\n368\r\n\r\n0\r\n\r\n368\r\n");
         }
         sim_.kill();
         sim_.waitForFinished(5000);

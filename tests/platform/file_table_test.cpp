@@ -108,22 +108,8 @@ TEST_F(FileTableTest, FailuresCarryTheRunTimeNumbers) {
     EXPECT_THROW(deleteFile(path("missing")), RuntimeError);
 }
 
-TEST_F(FileTableTest, AFullDiskIsReportedWhenTheFileIsWrittenOrClosed) {
-    if (!std::filesystem::exists("/dev/full")) {
-        GTEST_SKIP() << "no /dev/full";
-    }
-    FileTable files;
-    files.openForOutput(1, "/dev/full");
-    try {
-        files.write(1, std::string(1 << 16, 'x'));
-        files.close(1);
-        FAIL();
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), err::kDiskFull);
-    }
-}
-
-// Kept locations are replaced whole or not at all, and keep the time they were first kept.
+// Kept locations keep the time they were first kept; the disk-full rows of the fault matrix
+// show the old file staying whole.
 TEST_F(FileTableTest, AReplacementIsWholeOrNotAtAll) {
     namespace fs = std::filesystem;
     writeBytes("k.txt", "old");
@@ -133,32 +119,6 @@ TEST_F(FileTableTest, AReplacementIsWholeOrNotAtAll) {
     EXPECT_EQ(readWholeFile(path("k.txt")), "new and longer");
     EXPECT_EQ(fs::last_write_time(path("k.txt")), first);
     EXPECT_FALSE(fs::exists(path("k.txt.new")));
-    if (fs::exists("/dev/full")) {
-        fs::create_symlink("/dev/full", path("k.txt.new"));
-        try {
-            replaceFileAtomically(path("k.txt"), "lost", false);
-            FAIL();
-        } catch (const RuntimeError& e) {
-            EXPECT_EQ(e.number(), err::kDiskFull);
-        }
-        EXPECT_EQ(readWholeFile(path("k.txt")), "new and longer");
-        EXPECT_FALSE(fs::is_symlink(path("k.txt.new")));
-    }
-}
-
-TEST_F(FileTableTest, FolderHelpers) {
-    const std::string nested = path("a/b/c");
-    EXPECT_FALSE(folderExists(nested));
-    createFolder(nested);
-    EXPECT_TRUE(folderExists(nested));
-    EXPECT_FALSE(fileExists(nested));
-    writeBytes("ro.txt", "x");
-    std::filesystem::permissions(path("ro.txt"), std::filesystem::perms::owner_read);
-    setNormalAttributes(path("ro.txt"));
-    EXPECT_TRUE((std::filesystem::status(path("ro.txt")).permissions() &
-                 std::filesystem::perms::owner_write) != std::filesystem::perms::none);
-    deleteFile(path("ro.txt"));
-    EXPECT_FALSE(fileExists(path("ro.txt")));
 }
 
 }  // namespace

@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QThread>
@@ -9,66 +6,12 @@
 #include "platform/port_probe.h"
 #include "platform/qt_serial_line.h"
 #include "platform/runtime_error.h"
+#include "pty_device.h"
 
 namespace k9 {
 namespace {
 
-// A pseudo-terminal standing in for a serial device; the master end plays the unit.
-class Pty {
-  public:
-    Pty() {
-        char name[256] = {};
-        termios raw{};
-        cfmakeraw(&raw);
-        if (openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
-            throw std::runtime_error("openpty failed");
-        }
-        path_ = name;
-    }
-    ~Pty() {
-        closeMaster();
-        if (slave_ >= 0) {
-            ::close(slave_);
-        }
-    }
-    // Dropping our slave descriptor leaves the opener as the only holder, like a real port.
-    void releaseSlave() {
-        ::close(slave_);
-        slave_ = -1;
-    }
-    void closeMaster() {
-        if (master_ >= 0) {
-            ::close(master_);
-            master_ = -1;
-        }
-    }
-    void send(const std::string& bytes) {
-        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    std::string receive(std::size_t want) {
-        std::string got;
-        for (int i = 0; i < 200 && got.size() < want; ++i) {
-            char buf[256];
-            fd_set fds;
-            FD_ZERO(&fds);
-            FD_SET(master_, &fds);
-            timeval tv{0, 10000};
-            if (::select(master_ + 1, &fds, nullptr, nullptr, &tv) > 0) {
-                const ssize_t n = ::read(master_, buf, sizeof buf);
-                if (n > 0) {
-                    got.append(buf, static_cast<std::size_t>(n));
-                }
-            }
-        }
-        return got;
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    int master_ = -1;
-    int slave_ = -1;
-    std::string path_;
-};
+using test::PtyDevice;
 
 // Reads until `want` bytes arrived, letting Qt deliver them.
 std::string readAtLeast(SerialLine& line, std::size_t want) {
@@ -84,8 +27,7 @@ std::string readAtLeast(SerialLine& line, std::size_t want) {
 }
 
 TEST(QtSerialLine, OpensAMappedDeviceAndMovesBytesBothWays) {
-    Pty pty;
-    pty.releaseSlave();
+    PtyDevice pty;
     QtSerialLine line({{3, pty.path()}});
     line.setCommPort(3);
     line.setSettings("38400,N,8,1");
@@ -117,8 +59,7 @@ TEST(QtSerialLine, TellsAMissingPortFromOtherFailures) {
     EXPECT_EQ(openFails(1), err::kInvalidPortNumber);
     EXPECT_EQ(openFails(2), err::kInvalidPortNumber);  // not in the map
 
-    Pty pty;
-    pty.releaseSlave();
+    PtyDevice pty;
     QtSerialLine holder({{1, pty.path()}});
     holder.setPortOpen(true);
     QtSerialLine second({{1, pty.path()}});
@@ -146,8 +87,7 @@ TEST(QtSerialLine, RejectsMalformedSettings) {
 }
 
 TEST(QtSerialLine, AnUnpluggedDeviceFailsReadsInsteadOfHanging) {
-    Pty pty;
-    pty.releaseSlave();
+    PtyDevice pty;
     QtSerialLine line({{1, pty.path()}});
     line.setSettings("38400,N,8,1");
     line.setPortOpen(true);

@@ -3,20 +3,14 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "file_bytes.h"
 #include "platform/support_trace.h"
 
 namespace k9 {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readAll(const std::string& path) {
-    std::ostringstream out;
-    out << std::ifstream(path, std::ios::binary).rdbuf();
-    return out.str();
-}
 
 // A line is what the unit or the server sent, secrets masked in any case, then escaped.
 TEST(SupportTraceText, MasksThenEscapes) {
@@ -60,7 +54,7 @@ TEST_F(SupportTraceFile, HoldsLinesUntilTheSecretIsKnownSoASplitSerialIsMasked) 
     trace.line("status", "K9 Serial Number: K9A1234");
     const std::string path = trace.path();
     trace.close("done");
-    const std::string text = readAll(path);
+    const std::string text = test::readBytes(path);
     EXPECT_NE(text.find("program: k9updater 9.9.9\n"), std::string::npos);
     EXPECT_NE(text.find("     2000  rx    *****\\r\\n"), std::string::npos) << text;
     EXPECT_NE(text.find("rx    #FTPUNK9\n"), std::string::npos) << text;
@@ -108,7 +102,7 @@ TEST_F(SupportTraceFile, KeepsTheNewestTwentyCapsTheSizeAndSurvivesAnUnwritableF
         const auto files = traceFiles(folder);
         EXPECT_EQ(files.size(), c.oldFiles > 0 ? kTraceKeptFiles : 1u);
         EXPECT_EQ(files.back(), path);
-        const std::string text = readAll(path);
+        const std::string text = test::readBytes(path);
         EXPECT_LE(text.size(), kTraceMaxBytes);
         EXPECT_EQ(text.ends_with("trace cut: the file reached its 5 MB limit\n"),
                   c.lines * line.size() > kTraceMaxBytes);

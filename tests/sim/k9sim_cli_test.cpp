@@ -11,11 +11,10 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "file_bytes.h"
 #include "sim_command_line.h"
 
 namespace k9 {
@@ -28,11 +27,6 @@ const std::string kAck = "\r\n0\r\n";
 // Short waits, so a whole session takes a fraction of a second; the time-out is a guard.
 const QStringList kQuick = {"--start-ms", "50", "--reply-ms", "10",
                             "--save-ms",  "20", "--timeout",  "30"};
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool pathExists(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path));
@@ -83,15 +77,14 @@ class Port {
             ::tcsetattr(fd_, TCSANOW, &raw);
         }
     }
-    ~Port() { close(); }
-    bool isOpen() const { return fd_ >= 0; }
-    void close() {
+    ~Port() {
         if (fd_ >= 0) {
-            ::close(std::exchange(fd_, -1));
+            ::close(fd_);
         }
     }
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
     void send(const std::string& bytes) {
-        sent += bytes;
         ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
     // Everything up to and including the first occurrence of text, or all that came before the
@@ -117,8 +110,6 @@ class Port {
         expect(std::string(1, '\xff'));  // reads until the line dies or falls silent
         return hungUp_;
     }
-
-    std::string sent;
 
   private:
     int fd_;
@@ -153,57 +144,6 @@ TEST(K9simCommandLine, RefusesWhatMakesNoSense) {
     EXPECT_EQ(cl.timeoutMs, 2500);
 }
 
-// A first session abandoned after the serial number, then a whole one; both behind the link.
-TEST(K9simProgram, PlaysSessionsBehindItsLinkAndKeepsWhatItReceived) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string link = pathIn(dir, "com1");
-    const std::string received = pathIn(dir, "received.bin");
-    const std::string locations = pathIn(dir, "locations.txt");
-    std::ofstream(locations, std::ios::binary) << "TEST,1,2\r\nTEST,3,4\r\n";
-    Sim sim(kQuick + QStringList{"--link", link.c_str(), "--received", received.c_str(),
-                                 "--locations", locations.c_str(), "--serial", "K9C0001"});
-    const std::string slavePath = sim.firstLine();
-    ASSERT_EQ(slavePath.rfind("/dev/pts/", 0), 0u);
-    EXPECT_EQ(std::filesystem::read_symlink(link), slavePath);
-
-    std::string sent;
-    {
-        Port first(link);
-        ASSERT_TRUE(first.isOpen());
-        EXPECT_EQ(first.expect("\r\n"), "#FTPUNK9C0001\r\n");
-        first.send(kAck);
-        sent = first.sent;
-    }
-    ASSERT_TRUE(sim.waitFor("port closed"));
-
-    // What the updater writes, then all the unit sends next.
-    const std::vector<std::pair<std::string, std::string>> exchange = {
-        {"", "#FTPUNK9C0001\r\n"},
-        {kAck, "#FTPPW1000C9K\r\n"},
-        {kAck, "#FTPFILEP/k9/update/\r\n"},
-        {kAck, "#FTPGETK9C0001.qk\r\n"},
-        {"\r\n150\r\nline one\r\n\r\n\x03\r\n\r\n368\r\n", "#FTPPUT\r\n"},
-        {kAck, "TEST,1,2\r\nTEST,3,4\r\n\x03\r\n"}};
-    Port port(link);
-    for (const auto& [reply, next] : exchange) {
-        port.send(reply);
-        EXPECT_EQ(port.expect(next), next);
-    }
-    port.send("\r\n368\r\n");
-    EXPECT_TRUE(sim.waitFor("session complete"));
-    port.close();
-
-    EXPECT_EQ(sim.finish(), 0);
-    EXPECT_EQ(readFile(received), sent + port.sent);
-    EXPECT_FALSE(pathExists(link));
-    for (const char* step :
-         {"session 2 starts", "sent \"#FTPUNK9C0001<CR><LF>\"", "end of data after 2 lines",
-          "saving for 20 ms", "end: port closed by the updater, session ended as scripted"}) {
-        EXPECT_NE(sim.output().find(step), std::string::npos) << step;
-    }
-}
-
 // The unit hangs up by its disconnect fault, which plays its script out, or a stop signal ends it
 // half way; either way the link goes and what the unit received is kept.
 TEST(K9simProgram, HangsUpOnItsDisconnectFaultAndStopsOnASignal) {
@@ -228,7 +168,7 @@ TEST(K9simProgram, HangsUpOnItsDisconnectFaultAndStopsOnASignal) {
         EXPECT_NE(sim.output().find(signal ? "end: stopped, session not completed"
                                            : "[stage 2] line cut at stage 2"),
                   std::string::npos);
-        EXPECT_EQ(readFile(received), kAck);
+        EXPECT_EQ(test::readBytes(received), kAck);
         EXPECT_FALSE(pathExists(link));
     }
 }
@@ -241,7 +181,7 @@ TEST(K9simProgram, ExitsOneOnATimeOutAndTwoOnABadCommandLine) {
     EXPECT_EQ(lonely.finish(), 1);
     EXPECT_NE(lonely.output().find("end: timed out, session not completed"), std::string::npos);
     EXPECT_TRUE(pathExists(received));
-    EXPECT_EQ(readFile(received), "");
+    EXPECT_EQ(test::readBytes(received), "");
 }
 
 }  // namespace

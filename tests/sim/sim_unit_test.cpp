@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/event_loop.h"
-#include "platform/runtime_error.h"
 #include "platform/virtual_event_loop.h"
 #include "sim_serial_line.h"
 #include "sim_unit.h"
@@ -33,25 +31,14 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-std::int32_t errorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return 0;
-}
-
 // The unit on COM2 of an in-process line, driven the way the updater drives it.
 struct Bench {
     explicit Bench(SimOptions options = {}) : unit(std::move(options)), line(loop, unit, 2) {
         line.setSettings("38400,N,8,1");
     }
-    std::int32_t open(int port = 2) {
-        return errorOf([&] {
-            line.setCommPort(static_cast<std::int16_t>(port));
-            line.setPortOpen(true);
-        });
+    void open() {
+        line.setCommPort(2);
+        line.setPortOpen(true);
     }
     void send(const std::string& bytes) {
         sent += bytes;
@@ -98,26 +85,6 @@ struct Bench {
     std::vector<std::string> reads;
     std::vector<std::int64_t> readTimes;
 };
-
-TEST(SimSerialLine, OpensOnlyPortsThatArePresentAndFree) {
-    Bench b;
-    b.line.setPort(3, SimSerialLine::Port::kInUse);
-    EXPECT_EQ(b.open(1), err::kInvalidPortNumber);
-    EXPECT_EQ(b.open(0), err::kInvalidPortNumber);
-    EXPECT_EQ(b.open(3), err::kPortNotAvailable);
-    EXPECT_FALSE(b.line.portOpen());
-    EXPECT_EQ(errorOf([&] { b.line.input(); }), err::kPortNotOpen);
-    EXPECT_EQ(errorOf([&] { b.line.output(kAck); }), err::kPortNotOpen);
-    EXPECT_THROW(b.line.setSettings("38400;N;8;1"), RuntimeError);
-    b.line.setPortOpen(false);  // closing a closed port is quiet
-    EXPECT_EQ(b.unit.sessions(), 0);
-
-    EXPECT_EQ(b.open(2), 0);
-    EXPECT_EQ(b.open(2), err::kPortAlreadyOpen);
-    EXPECT_EQ(b.line.settingsAtOpen(), "38400,N,8,1");
-    EXPECT_EQ(b.unit.sessions(), 1);
-    EXPECT_EQ(b.waitForInput(), kUn);
-}
 
 // Replies cut anywhere, keep-alives the unit ignores, and the exact times its messages become
 // readable: 1 s after the port opens, 200 ms after an acknowledgement, again every 3 s while
@@ -178,28 +145,6 @@ TEST(SimSerialLine, CarriesASessionFedInPiecesAtTheUnitsTimes) {
     EXPECT_EQ(b.unit.received(), b.sent);
     EXPECT_EQ(b.unit.log().at(1), "5400 ms [stage 1] ignored \"0\"");
     EXPECT_EQ(describeBytes(std::string("\x03\x00\x7f?", 4)), "<ETX><x00><x7F>?");
-}
-
-TEST(SimSerialLine, ADisconnectFailsReadsAndWritesUntilThePortIsOpenedAgain) {
-    SimOptions o;
-    o.disconnectAtStage = 2;
-    Bench b(o);
-    b.open();
-    EXPECT_EQ(b.waitForInput(), kUn);
-    b.send(kAck);
-    b.loop.waitUntil(100'000);
-    EXPECT_EQ(b.loop.tickMs(), 1'200);  // when the password was due, the line died
-    EXPECT_TRUE(b.line.broken());
-    EXPECT_TRUE(b.line.portOpen());
-    EXPECT_EQ(errorOf([&] { b.line.input(); }), err::kPortIo);
-    EXPECT_EQ(errorOf([&] { b.line.output(kAck); }), err::kPortIo);
-
-    b.line.setPortOpen(false);
-    b.line.setPortOpen(true);  // plugged in again: a fresh session, the fault spent
-    EXPECT_EQ(b.waitForInput(), kUn);
-    b.send(kAck);
-    EXPECT_EQ(b.waitForInput(), kPw);
-    EXPECT_EQ(b.unit.sessions(), 2);
 }
 
 struct KeywordFault {

@@ -3,9 +3,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
-#include <sstream>
 
+#include "file_bytes.h"
 #include "transfer/cftp.h"
 
 namespace k9::test {
@@ -52,10 +51,7 @@ ControllerHarness::~ControllerHarness() {
 }
 
 std::string ControllerHarness::readWorkFile(const std::string& name) const {
-    std::ifstream in(workDir_ + name, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return readBytes(workDir_ + name);
 }
 
 bool ControllerHarness::workFileExists(const std::string& name) const {
@@ -63,7 +59,7 @@ bool ControllerHarness::workFileExists(const std::string& name) const {
 }
 
 void ControllerHarness::writeWorkFile(const std::string& name, const std::string& bytes) const {
-    std::ofstream(workDir_ + name, std::ios::binary) << bytes;
+    writeBytes(workDir_ + name, bytes);
 }
 
 void ControllerHarness::closeAt(std::int64_t ms) {

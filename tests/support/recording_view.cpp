@@ -22,10 +22,6 @@ std::string RecordingView::caption(Caption which) const {
     return it == captions.end() ? std::string() : it->second;
 }
 
-void RecordingView::setBusyPointer(bool busy) {
-    busyPointer = busy;
-    ++busyPointerChanges;
-}
 
 MessageAnswer RecordingView::showMessage(const Message& message) {
     messages.push_back(message);

@@ -29,7 +29,7 @@ class RecordingView final : public MainView {
     void setEnabled(Control which, bool on) override { enabled[which] = on; }
     void focusGo() override { ++goFocused; }
     void clearSentText() override { ++sentTextCleared; }
-    void setBusyPointer(bool busy) override;
+    void setBusyPointer(bool busy) override { busyPointer = busy; }
     MessageAnswer showMessage(const Message& message) override;
 
     void clearPorts() override;
@@ -72,7 +72,6 @@ class RecordingView final : public MainView {
     int goFocused = 0;
     int sentTextCleared = 0;
     bool busyPointer = false;
-    int busyPointerChanges = 0;
     std::vector<Message> messages;
     std::deque<Responder> answers;
     std::vector<std::string> ports;

@@ -30,8 +30,6 @@ class ScriptedSerialLine final : public SerialLine {
 
     // Bytes that arrive at the given time after now.
     void arriveAfter(std::int64_t delayMs, std::string bytes);
-    // From now on reads and writes fail as with an unplugged adapter.
-    void unplug() { unplugged_ = true; }
     // Concatenation of all writes.
     std::string written() const;
 
@@ -49,7 +47,6 @@ class ScriptedSerialLine final : public SerialLine {
     std::int16_t port_ = 1;
     std::string settings_ = "9600,N,8,1";
     bool open_ = false;
-    bool unplugged_ = false;
     std::string pending_;
 };
 

@@ -5,13 +5,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 
+#include "file_bytes.h"
 #include "local_ftp_server.h"
 #include "platform/event_loop.h"
 #include "platform/virtual_event_loop.h"
@@ -35,17 +34,8 @@ inline std::string testBytes(std::size_t count, unsigned seed) {
     return bytes;
 }
 
-inline std::string readLocal(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void writeLocal(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
+using test::readBytes;
+using test::writeBytes;
 
 // A virtual loop that also counts its turns and lets a test act on a given one.
 class HookLoop final : public EventLoop {

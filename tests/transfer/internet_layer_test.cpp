@@ -16,33 +16,6 @@ using namespace ftptest;
 
 // --- Codes and texts --------------------------------------------------------------------
 
-TEST(InternetErrorsTest, EachLayerCodeHasItsOwnTextAndOthersNone) {
-    const std::uint32_t layerCodes[] = {inet::kTimeout,
-                                        inet::kExtendedError,
-                                        inet::kInternalError,
-                                        inet::kInvalidUrl,
-                                        inet::kNameNotResolved,
-                                        inet::kOperationCancelled,
-                                        inet::kIncorrectHandleType,
-                                        inet::kIncorrectHandleState,
-                                        inet::kCannotConnect,
-                                        inet::kConnectionAborted,
-                                        inet::kConnectionReset,
-                                        inet::kFtpTransferInProgress,
-                                        inet::kFtpDropped};
-    std::vector<std::string> seen;
-    for (std::uint32_t code : layerCodes) {
-        const std::string text = internetErrorMessage(code);
-        ASSERT_GE(text.size(), 3u) << code;
-        EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << code;
-        EXPECT_EQ(std::count(seen.begin(), seen.end(), text), 0) << code;
-        seen.push_back(text);
-    }
-    EXPECT_EQ(internetErrorMessage(inet::kNoMoreFiles), "");
-    EXPECT_EQ(internetErrorMessage(inet::kFileNotFound), "");
-    EXPECT_EQ(internetErrorMessage(0), "");
-}
-
 TEST(InternetErrorsTest, LibcurlResultsMapToTheirCodes) {
     struct Row {
         CURLcode curl;
@@ -80,25 +53,9 @@ class InternetLayerTest : public FtpServerTest {
         session_ = internet_.open("Quillmark", inet::kOpenTypePreconfig, 0);
         ASSERT_NE(session_, 0u);
     }
-    InternetHandle connect(std::uint32_t flags = inet::kFlagPassive) {
+    InternetHandle connect() {
         return internet_.connect(session_, server().hostPort(), inet::kDefaultPort, kUser,
-                                 kPassword, inet::kServiceFtp, flags);
-    }
-    std::string readAll(InternetHandle file, std::uint32_t piece) {
-        std::string bytes;
-        std::vector<char> buffer(piece);
-        for (;;) {
-            std::uint32_t got = 0;
-            if (!internet_.readFile(file, buffer.data(), piece, &got)) {
-                ADD_FAILURE() << "read failed: " << internetLastError();
-                return bytes;
-            }
-            if (got == 0) {
-                return bytes;
-            }
-            EXPECT_LE(got, piece);
-            bytes.append(buffer.data(), got);
-        }
+                                 kPassword, inet::kServiceFtp, inet::kFlagPassive);
     }
 
     HookLoop loop_;
@@ -106,23 +63,6 @@ class InternetLayerTest : public FtpServerTest {
     InternetLayer internet_{loop_, settings_};
     InternetHandle session_ = 0;
 };
-
-TEST_F(InternetLayerTest, ActiveModeMovesDataThroughPort) {
-    const std::string bytes = testBytes(50000, 21);
-    server().putFile(kUser, "active.qk", bytes);
-    server().clearCommandLog();
-    const InternetHandle connection = connect(0);
-    ASSERT_NE(connection, 0u) << internetLastError();
-    const InternetHandle file =
-        internet_.ftpOpenFile(connection, "active.qk", inet::kGenericRead, 1);
-    ASSERT_NE(file, 0u) << internetLastError();
-    EXPECT_TRUE(readAll(file, 255) == bytes);
-    EXPECT_TRUE(internet_.closeHandle(file));
-    const std::string log = server().commandLog();
-    EXPECT_TRUE(log.find("EPRT") != std::string::npos || log.find("PORT") != std::string::npos)
-        << log;
-    EXPECT_NE(log.find("TYPE A\nRETR active.qk"), std::string::npos) << log;
-}
 
 TEST_F(InternetLayerTest, ServerPortsAndBadAddresses) {
     EXPECT_EQ(internet_.connect(session_, "127.0.0.1:99999", 0, kUser, kPassword, inet::kServiceFtp,
@@ -134,46 +74,6 @@ TEST_F(InternetLayerTest, ServerPortsAndBadAddresses) {
         internet_.connect(session_, "127.0.0.1", server().port(), kUser, kPassword,
                           inet::kServiceFtp, inet::kFlagPassive);
     EXPECT_NE(connection, 0u) << internetLastError();
-}
-
-TEST_F(InternetLayerTest, SmallBuffersStillMoveEveryByte) {
-    // Pausing and resuming at every few kilobytes in both directions.
-    InternetSettings tight;
-    tight.streamBufferBytes = 4096;
-    InternetLayer internet(loop_, tight);
-    const InternetHandle session = internet.open("Quillmark", 0, 0);
-    const InternetHandle connection = internet.connect(
-        session, server().hostPort(), 0, kUser, kPassword, inet::kServiceFtp, inet::kFlagPassive);
-    ASSERT_NE(connection, 0u);
-
-    const std::string up = testBytes(300000, 31);
-    const InternetHandle writer =
-        internet.ftpOpenFile(connection, "tight.bin", inet::kGenericWrite, 1);
-    ASSERT_NE(writer, 0u);
-    for (std::size_t at = 0; at < up.size(); at += 255) {
-        const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(255, up.size() - at));
-        std::uint32_t written = 0;
-        ASSERT_TRUE(internet.writeFile(writer, up.data() + at, n, &written));
-        EXPECT_EQ(written, n);
-    }
-    ASSERT_TRUE(internet.closeHandle(writer)) << internetLastError();
-    EXPECT_TRUE(server().readFile(kUser, "tight.bin") == up);
-
-    const InternetHandle reader =
-        internet.ftpOpenFile(connection, "tight.bin", inet::kGenericRead, 1);
-    ASSERT_NE(reader, 0u);
-    std::string down;
-    char buffer[1000];
-    for (;;) {
-        std::uint32_t got = 0;
-        ASSERT_TRUE(internet.readFile(reader, buffer, sizeof buffer, &got));
-        if (got == 0) {
-            break;
-        }
-        down.append(buffer, got);
-    }
-    EXPECT_TRUE(down == up);
-    EXPECT_TRUE(internet.closeHandle(reader));
 }
 
 TEST_F(InternetLayerTest, HandleRules) {
@@ -227,31 +127,6 @@ TEST_F(InternetLayerTest, FindFirstTakesWildcards) {
 
     EXPECT_EQ(internet_.ftpFindFirstFile(connection, "z?.txt", &found, 0), 0u);
     EXPECT_EQ(internetLastError(), inet::kNoMoreFiles);
-}
-
-TEST_F(InternetLayerTest, WaitingKeepsTheLoopTurning) {
-    // A stalled transfer: the layer keeps yielding while it waits, until the limit.
-    InternetSettings quick;
-    quick.stallTimeout = std::chrono::milliseconds(1000);
-    InternetLayer internet(loop_, quick);
-    const InternetHandle session = internet.open("Quillmark", 0, 0);
-    const InternetHandle connection = internet.connect(
-        session, server().hostPort(), 0, kUser, kPassword, inet::kServiceFtp, inet::kFlagPassive);
-    ASSERT_NE(connection, 0u);
-    server().putFile(kUser, "slow.qk", testBytes(2000, 8));
-    server().setFaults(FtpFaults{.stallData = true});
-    const InternetHandle file = internet.ftpOpenFile(connection, "slow.qk", inet::kGenericRead, 1);
-    ASSERT_NE(file, 0u);
-    const int before = loop_.yields;
-    std::string bytes;
-    char buffer[255];
-    std::uint32_t got = 0;
-    while (internet.readFile(file, buffer, sizeof buffer, &got) && got != 0) {
-        bytes.append(buffer, got);
-    }
-    EXPECT_EQ(internetLastError(), inet::kTimeout);
-    EXPECT_EQ(bytes.size(), 1000u);
-    EXPECT_GT(loop_.yields, before);
 }
 
 }  // namespace

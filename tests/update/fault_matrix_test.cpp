@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 #include "controller_harness.h"
 #include "local_ftp_server.h"
+#include "run_texts.h"
 #include "sim_serial_line.h"
 #include "sim_unit.h"
 #include "transfer/cftp.h"
@@ -19,6 +21,8 @@
 namespace k9 {
 namespace {
 
+using namespace test;
+
 using namespace std::chrono_literals;
 using test::ControllerHarness;
 
@@ -27,20 +31,6 @@ const std::string kLocations = "52.00001,-1.00002,40,USER\r\n53.00001,-2.00002,5
 // Left by an earlier run whose upload failed; its second line is also among kLocations.
 const std::string kKeptBefore = "50.00001,-0.00001,30,USER\r\n52.00001,-1.00002,40,USER\r\n\r\n";
 const std::string kMerged = kKeptBefore + "53.00001,-2.00002,50,USER\r\n";
-const std::string kUpdated =
-    "Sentrel K9 updated. \r\nClose this program and disconnect K9 from your PC.";
-const std::string kFailed = "Sentrel K9 updating unsuccessful";
-const std::string kNoAnswer =
-    "Unable to communicate with device. Please check connections and try again.";
-const std::string kWrongPort = kNoAnswer + " You may have the wrong Com Port selected.";
-
-std::string lines(int count) {
-    std::string text;
-    for (int i = 0; i < count; ++i) {
-        text += "51." + std::to_string(10000 + i) + ",-0.2,CAM,30,ROW" + std::to_string(i) + "\r\n";
-    }
-    return text;
-}
 
 int openDescriptors() {
     int n = 0;
@@ -64,19 +54,11 @@ struct Scenario {
 enum class Locations { Uploaded, KeptLocally, OnTheUnit };
 
 struct Expect {
-    Expect(std::string status_, std::size_t messages_ = 0, std::string first = {},
-           Locations where = Locations::OnTheUnit, std::string file = kLocations + "\r\n")
-        : status(std::move(status_)),
-          messages(messages_),
-          firstMessageStart(std::move(first)),
-          locations(where),
-          locationsFile(std::move(file)) {}
-
     std::string status;
-    std::size_t messages;
+    std::size_t messages = 0;
     std::string firstMessageStart;
-    Locations locations;
-    std::string locationsFile;  // on the server or kept, as the row expects
+    Locations locations = Locations::OnTheUnit;
+    std::string locationsFile = kLocations + "\r\n";  // on the server or kept, as expected
 };
 
 struct Row {
@@ -129,7 +111,7 @@ TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
     server_->removeFile(kSerial, "LocationsLite.txt");
     if (setup.remoteFile != Scenario::RemoteFile::Missing) {
         server_->putFile(kSerial, "LocationsLite.txt",
-                         setup.remoteFile == Scenario::RemoteFile::Empty ? "" : lines(60));
+                         setup.remoteFile == Scenario::RemoteFile::Empty ? "" : locationLines(60));
     }
     server_->setFaults(setup.faults);
 
@@ -214,189 +196,128 @@ const std::string kStoppedSending =
     "Sentrel K9 updated. \r\nIts stored locations were not received (the K9 stopped sending), "
     "so none were sent to the server.";
 
+// A row that sets one field of the unit's faults.
+Row unitRow(const std::string& scenario, int SimOptions::*fault, int value, Expect expect) {
+    return {"unit", scenario, [fault, value](Scenario& s) { s.unit.*fault = value; }, expect};
+}
+
 std::vector<Row> unitRows() {
-    std::vector<Row> rows;
-    auto silent = [](int stage) {
-        return [stage](Scenario& s) { s.unit.silentFromStage = stage; };
-    };
-    rows.push_back({"unit", "silent from stage 1", silent(1), {kWrongPort}});
-    for (int stage : {2, 3, 4}) {
-        rows.push_back(
-            {"unit", "silent from stage " + std::to_string(stage), silent(stage), {kNoAnswer}});
-    }
+    using O = SimOptions;
+    const auto at = [](const char* what, int stage) { return what + std::to_string(stage); };
+    std::vector<Row> rows{unitRow("silent from stage 1", &O::silentFromStage, 1, {kWrongPort})};
     // From stage 5 on the unit only listens until it makes its offer: silence there is an
     // offer never answered, which ends as a success.
-    for (int stage : {5, 6, 7}) {
-        rows.push_back(
-            {"unit", "silent from stage " + std::to_string(stage), silent(stage), {kUpdated}});
+    for (int stage = 2; stage <= 7; ++stage) {
+        rows.push_back(unitRow(at("silent from stage ", stage), &O::silentFromStage, stage,
+                               {stage < 5 ? kNoAnswer : kUpdated}));
     }
-    rows.push_back(
-        {"unit", "silent from stage 8 (offer accepted, no data)", silent(8), {kStoppedSending}});
+    rows.push_back(unitRow("silent from stage 8 (offer accepted, no data)", &O::silentFromStage, 8,
+                           {kStoppedSending}));
     // The unit never repeats its answer to the offer: an answer lost to noise or without its CR
     // is an offer never answered, and the locations stay on the unit.
-    auto answeredAt = [](int stage) { return stage == 7 ? L::OnTheUnit : L::Uploaded; };
+    const auto answered = [](int stage) {
+        return Expect{kUpdated, 0, "", stage == 7 ? L::OnTheUnit : L::Uploaded};
+    };
+    const Expect uploaded{kUpdated, 0, "", L::Uploaded};
     for (int stage : {1, 3, 7}) {
-        rows.push_back({"unit",
-                        "garbage instead of the keyword, stage " + std::to_string(stage),
-                        [stage](Scenario& s) { s.unit.garbageInsteadStage = stage; },
-                        {kUpdated, 0, "", answeredAt(stage)}});
-        rows.push_back({"unit",
-                        "garbage before the keyword, stage " + std::to_string(stage),
-                        [stage](Scenario& s) { s.unit.garbageBeforeStage = stage; },
-                        {kUpdated, 0, "", L::Uploaded}});
+        rows.push_back(unitRow(at("garbage instead of the keyword, stage ", stage),
+                               &O::garbageInsteadStage, stage, answered(stage)));
+        rows.push_back(unitRow(at("garbage before the keyword, stage ", stage),
+                               &O::garbageBeforeStage, stage, uploaded));
     }
     for (int stage : {1, 2, 4, 7}) {
-        rows.push_back({"unit",
-                        "keyword split across reads, stage " + std::to_string(stage),
-                        [stage](Scenario& s) { s.unit.splitKeywordStage = stage; },
-                        {kUpdated, 0, "", L::Uploaded}});
-        rows.push_back({"unit",
-                        "keyword without CR, stage " + std::to_string(stage),
-                        [stage](Scenario& s) { s.unit.noCrStage = stage; },
-                        {kUpdated, 0, "", answeredAt(stage)}});
+        rows.push_back(unitRow(at("keyword split across reads, stage ", stage),
+                               &O::splitKeywordStage, stage, uploaded));
+        rows.push_back(unitRow(at("keyword without CR, stage ", stage), &O::noCrStage, stage,
+                               answered(stage)));
     }
     for (int stage : {2, 3, 4}) {
-        rows.push_back({"unit",
-                        "two keywords in one read, stage " + std::to_string(stage),
-                        [stage](Scenario& s) { s.unit.mergedKeywordStage = stage; },
-                        {kUpdated, 0, "", L::Uploaded}});
+        rows.push_back(unitRow(at("two keywords in one read, stage ", stage),
+                               &O::mergedKeywordStage, stage, uploaded));
     }
     // Locations in the same read as the answer go with the emptied buffer; the wait for them
     // then ends on the unit's silence.
-    rows.push_back({"unit",
-                    "locations in the same read as the answer",
-                    [](Scenario& s) { s.unit.mergedKeywordStage = 8; },
-                    {kStoppedSending}});
-    for (int stage : {1, 2, 3, 4}) {
-        rows.push_back({"unit",
-                        "unplugged at stage " + std::to_string(stage),
-                        [stage](Scenario& s) { s.unit.disconnectAtStage = stage; },
-                        {kFailed, 1, kRuntime}});
-    }
+    rows.push_back(unitRow("locations in the same read as the answer", &O::mergedKeywordStage, 8,
+                           {kStoppedSending}));
     // Cut as the download starts, the next read finds the port gone; cut as the data starts,
     // the sending loop does.
-    rows.push_back({"unit",
-                    "unplugged at stage 5",
-                    [](Scenario& s) { s.unit.disconnectAtStage = 5; },
-                    {kFailed, 1, kRuntime}});
-    rows.push_back({"unit",
-                    "unplugged at stage 6",
-                    [](Scenario& s) { s.unit.disconnectAtStage = 6; },
-                    {kFailed, 1, kSending}});
-    rows.push_back({"unit",
-                    "unplugged mid-file (line 30 of 60)",
-                    [](Scenario& s) { s.unit.disconnectAfterLines = 30; },
-                    {kFailed, 1, kSending}});
-    for (int stage : {7, 8}) {
-        rows.push_back({"unit",
-                        "unplugged at stage " + std::to_string(stage),
-                        [stage](Scenario& s) { s.unit.disconnectAtStage = stage; },
-                        {kFailed, 1, kRuntime}});
+    for (int stage = 1; stage <= 8; ++stage) {
+        rows.push_back(unitRow(at("unplugged at stage ", stage), &O::disconnectAtStage, stage,
+                               {kFailed, 1, stage == 6 ? kSending : kRuntime}));
     }
+    rows.push_back(unitRow("unplugged mid-file (line 30 of 60)", &O::disconnectAfterLines, 30,
+                           {kFailed, 1, kSending}));
     rows.push_back({"unit",
                     "endless locations without an end (flood)",
                     [](Scenario& s) { s.unit.flood = true; },
                     {"Sentrel K9 updated. \r\nIts stored locations were not received (the K9 "
                      "sent more than expected), so none were sent to the server."}});
-    rows.push_back({"unit",
-                    "lower-case serial number",
-                    [](Scenario& s) { s.unit.serialFault = SerialFault::kLowerCase; },
-                    {kUpdated, 0, "", L::Uploaded}});
+    const auto serial = [](SerialFault fault) {
+        return [fault](Scenario& s) { s.unit.serialFault = fault; };
+    };
+    rows.push_back({"unit", "lower-case serial number", serial(SerialFault::kLowerCase), uploaded});
     rows.push_back({"unit",
                     "serial number with invalid characters",
-                    [](Scenario& s) { s.unit.serialFault = SerialFault::kInvalidChars; },
-                    {"Sentrel K9 updating unsuccessful: the unit sent an invalid serial "
-                     "number."}});
+                    serial(SerialFault::kInvalidChars),
+                    {"Sentrel K9 updating unsuccessful: the unit sent an invalid serial number."}});
     return rows;
 }
 
 std::vector<Row> serverRows() {
-    std::vector<Row> rows;
-    auto fault = [](auto set) { return [set](Scenario& s) { set(s.faults); }; };
-    rows.push_back({"server",
-                    "unreachable",
-                    [](Scenario& s) { s.ftpHost = "127.0.0.1:1"; },
-                    {kFailed, 2, kConnect}});
-    rows.push_back({"server",
-                    "login refused",
-                    fault([](FtpFaults& f) { f.refuseLogin = true; }),
-                    {kFailed, 2, kConnect}});
-    rows.push_back({"server",
-                    "no greeting (login stalls)",
-                    fault([](FtpFaults& f) { f.stallLogin = true; }),
-                    {kFailed, 2, kConnect}});
-    rows.push_back({"server",
-                    "listing refused",
-                    fault([](FtpFaults& f) { f.refuseList = true; }),
-                    {kFailed, 6, kDownload}});
-    rows.push_back({"server",
-                    "file missing",
-                    [](Scenario& s) { s.remoteFile = Scenario::RemoteFile::Missing; },
-                    {kFailed, 6, kDownload}});
-    rows.push_back({"server",
-                    "file empty",
-                    [](Scenario& s) { s.remoteFile = Scenario::RemoteFile::Empty; },
-                    {kFailed, 6, kDownload}});
-    rows.push_back({"server",
-                    "retrieve refused (550)",
-                    fault([](FtpFaults& f) { f.retr550 = true; }),
-                    {kFailed, 6, kDownload}});
-    rows.push_back({"server",
-                    "data connection dropped mid-file",
-                    fault([](FtpFaults& f) { f.dropData = true; }),
-                    {kFailed, 6, kDownload}});
-    rows.push_back({"server",
-                    "data connection reset mid-file",
-                    fault([](FtpFaults& f) { f.resetData = true; }),
-                    {kFailed, 6, kDownload}});
-    rows.push_back({"server",
-                    "stalled transfer",
-                    fault([](FtpFaults& f) { f.stallData = true; }),
-                    {kFailed, 6, kDownload}});
-    rows.push_back({"server",
-                    "fewer bytes than listed",
-                    fault([](FtpFaults& f) { f.listSizeDelta = 100; }),
-                    {kFailed, 6, kDownload}});
-    rows.push_back({"server",
-                    "more bytes than listed (whole file still sent; upload not whole)",
-                    fault([](FtpFaults& f) { f.listSizeDelta = -100; }),
-                    {kUpdated, 1, kUploadFailed, L::KeptLocally}});
-    rows.push_back({"server",
-                    "upload rejected at its end (552)",
-                    fault([](FtpFaults& f) { f.rejectStore = true; }),
-                    {kUpdated, 1, kUploadFailed, L::KeptLocally}});
-    rows.push_back({"server",
-                    "upload confirmed, but half of it stored",
-                    fault([](FtpFaults& f) { f.shortStore = true; }),
-                    {kUpdated, 1, kUploadFailed, L::KeptLocally}});
-    auto kept = [](auto more) {
-        return [more](Scenario& s) {
+    const Expect noLogin{kFailed, 2, kConnect}, noDownload{kFailed, 6, kDownload};
+    const Expect uploadKept{kUpdated, 1, kUploadFailed, L::KeptLocally};
+    const std::vector<std::tuple<const char*, FtpFaults, Expect>> faults{
+        {"login refused", {.refuseLogin = true}, noLogin},
+        {"no greeting (login stalls)", {.stallLogin = true}, noLogin},
+        {"listing refused", {.refuseList = true}, noDownload},
+        {"retrieve refused (550)", {.retr550 = true}, noDownload},
+        {"data connection dropped mid-file", {.dropData = true}, noDownload},
+        {"data connection reset mid-file", {.resetData = true}, noDownload},
+        {"stalled transfer", {.stallData = true}, noDownload},
+        {"fewer bytes than listed", {.listSizeDelta = 100}, noDownload},
+        {"more bytes than listed (whole file still sent; upload not whole)",
+         {.listSizeDelta = -100},
+         uploadKept},
+        {"upload rejected at its end (552)", {.rejectStore = true}, uploadKept},
+        {"upload confirmed, but half of it stored", {.shortStore = true}, uploadKept},
+    };
+    std::vector<Row> rows{
+        {"server", "unreachable", [](Scenario& s) { s.ftpHost = "127.0.0.1:1"; }, noLogin},
+        {"server", "file missing",
+         [](Scenario& s) { s.remoteFile = Scenario::RemoteFile::Missing; }, noDownload},
+        {"server", "file empty", [](Scenario& s) { s.remoteFile = Scenario::RemoteFile::Empty; },
+         noDownload}};
+    for (const auto& [name, set, expect] : faults) {
+        rows.push_back({"server", name, [set](Scenario& s) { s.faults = set; }, expect});
+    }
+    // Kept by an earlier run: merged with the new ones, or sent alone when the offer is declined.
+    const auto kept = [](OfferAnswer answer, bool refused) {
+        return [answer, refused](Scenario& s) {
             s.keptBefore = kKeptBefore;
-            more(s);
+            s.unit.answer = answer;
+            s.faults.rejectStore = refused;
         };
     };
+    const std::string notSent =
+        "\r\n2 kept locations could not be sent (the server did not take "
+        "the file); they stay on this PC for the next update.";
     rows.push_back({"server",
                     "kept from before, new ones merged",
-                    kept([](Scenario&) {}),
+                    kept(OfferAnswer::kYes, false),
                     {kUpdated, 0, "", L::Uploaded, kMerged}});
     rows.push_back({"server",
                     "kept from before, new ones merged, upload rejected (552)",
-                    kept([](Scenario& s) { s.faults.rejectStore = true; }),
+                    kept(OfferAnswer::kYes, true),
                     {kUpdated, 1, kUploadFailed, L::KeptLocally, kMerged}});
     rows.push_back({"server",
                     "kept from before, offer declined: kept ones sent",
-                    kept([](Scenario& s) { s.unit.answer = OfferAnswer::kNo; }),
+                    kept(OfferAnswer::kNo, false),
                     {kUpdated + "\r\n2 kept locations were sent to the server.", 0, "", L::Uploaded,
                      kKeptBefore}});
     rows.push_back({"server",
                     "kept from before, offer declined, upload rejected (552)",
-                    kept([](Scenario& s) {
-                        s.unit.answer = OfferAnswer::kNo;
-                        s.faults.rejectStore = true;
-                    }),
-                    {kUpdated + "\r\n2 kept locations could not be sent (the server did not "
-                                "take the file); they stay on this PC for the next update.",
-                     0, "", L::KeptLocally, kKeptBefore}});
+                    kept(OfferAnswer::kNo, true),
+                    {kUpdated + notSent, 0, "", L::KeptLocally, kKeptBefore}});
     return rows;
 }
 

@@ -98,16 +98,6 @@ TEST_F(PortControlTest, ClosingWhenIdleOnlyAppliesTheIdleSettingsAgain) {
     EXPECT_EQ(h.view.caption(Caption::Dots), "");
 }
 
-TEST_F(PortControlTest, StopAndFailureWriteTheirStatusLines) {
-    port.cmdClose_Click();
-    EXPECT_EQ(h.view.status, "Sentrel K9 update stopped.");
-    h.view.setProgress(40);
-    port.ReportUpdateFailed();
-    EXPECT_EQ(h.view.status, "Sentrel K9 updating unsuccessful");
-    EXPECT_EQ(h.view.progress(), 0);
-    EXPECT_TRUE(h.view.messages.empty());
-}
-
 TEST_F(PortControlTest, APortThatWillNotCloseAtTheStartOfARunIsReported) {
     ASSERT_TRUE(port.OpenComPort());
     serial.closeFails = true;

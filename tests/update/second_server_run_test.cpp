@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "controller_harness.h"
+#include "run_texts.h"
 #include "sim_serial_line.h"
 #include "sim_unit.h"
 #include "vsftpd_server.h"
@@ -13,12 +14,8 @@
 namespace k9 {
 namespace {
 
-const std::string kAck = "\r\n0\r\n";
-const std::string kHandshake = kAck + kAck + kAck + "\r\n150\r\n";
-const std::string kEnd = "\x03\r\n";
-const std::string kDone = "\r\n368\r\n";
-const std::string kUpdated =
-    "Sentrel K9 updated. \r\nClose this program and disconnect K9 from your PC.";
+using namespace test;
+
 // vsftpd's anonymous login; a valid serial number too.
 const std::string kSerial = "FTP";
 

@@ -11,6 +11,7 @@
 #include "controller_harness.h"
 #include "local_ftp_server.h"
 #include "platform/support_trace.h"
+#include "run_texts.h"
 #include "sim_serial_line.h"
 #include "sim_unit.h"
 #include "transfer/cftp.h"
@@ -19,17 +20,13 @@
 namespace k9 {
 namespace {
 
+using namespace test;
+
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
 const std::string kSerial = "K9A1234";
 const std::string kPassword = "4321A9K";
-const std::string kUpdated =
-    "Sentrel K9 updated. \r\nClose this program and disconnect K9 from your PC.";
-const std::string kFailed = "Sentrel K9 updating unsuccessful";
-const std::string kWrongPort =
-    "Unable to communicate with device. Please check connections and try again. You may have "
-    "the wrong Com Port selected.";
 
 std::string lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](char c) { return std::tolower(c); });

@@ -8,33 +8,18 @@
 
 #include "controller_harness.h"
 #include "local_ftp_server.h"
+#include "run_texts.h"
 #include "sim_serial_line.h"
 #include "sim_unit.h"
 
 namespace k9 {
 namespace {
 
+using namespace test;
+
 using test::ControllerHarness;
 
 const std::string kSerial = "K9A1234";
-const std::string kAck = "\r\n0\r\n";
-const std::string kGet = "\r\n150\r\n";
-const std::string kEnd = "\x03\r\n";
-const std::string kDone = "\r\n368\r\n";
-const std::string kHandshake = kAck + kAck + kAck + kGet;
-const std::string kUpdated =
-    "Sentrel K9 updated. \r\nClose this program and disconnect K9 from your PC.";
-const std::string kFailed = "Sentrel K9 updating unsuccessful";
-const std::string kStopped = "Sentrel K9 update stopped.";
-
-std::string locationLines(int count) {
-    std::string text;
-    for (int i = 0; i < count; ++i) {
-        text += "51." + std::to_string(10000 + i) + ",-0." + std::to_string(20000 + i * 7) +
-                ",CAM,30,N" + std::to_string(i) + "\r\n";
-    }
-    return text;
-}
 
 // One simulated unit on COM1 and the window's logic, on one virtual clock.
 struct UnitRun {
@@ -164,21 +149,60 @@ TEST_F(UpdateRunTest, FiftyLinesMoveTheBarEveryTwoLines) {
                                 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 75}));
 }
 
-TEST_F(UpdateRunTest, AnEmptyServerFileIsThreeFailedDownloads) {
-    server_->putFile(kSerial, "LocationsLite.txt", "");
-    auto run = start();
-    run->h.controller().cmdGo_Click();
-    auto& view = run->h.view;
-    ASSERT_EQ(view.messages.size(), 6u);
-    EXPECT_EQ(view.messages[0].text,
-              "An Error has occured while trying to download data from the Quillmark Server.");
-    EXPECT_EQ(view.messages[0].icon, MessageIcon::Critical);
-    EXPECT_EQ(view.messages[0].title, "Quillmark");
-    EXPECT_EQ(view.messages[1].text.rfind("ftp download  ", 0), 0u);
-    EXPECT_EQ(view.status, kFailed);
-    EXPECT_EQ(view.progress(), 0);
-    EXPECT_TRUE(view.idle());
-    EXPECT_EQ(run->unit.received(), kHandshake);
+// A failed run's message boxes: how many, the first one's title and icon, and what each of
+// the first two begins with or holds; the unit got no more than the handshake.
+TEST_F(UpdateRunTest, FailedRunsShowTheirMessageBoxes) {
+    struct Case {
+        const char* what;
+        std::function<void(SimOptions&)> arrange;
+        std::string host;
+        std::size_t count;
+        const char* title;
+        MessageIcon icon;
+        std::string first, second;  // the second: its start, or for one box what the first holds
+    };
+    const std::vector<Case> cases{
+        {"empty file on the server",
+         [](SimOptions&) { server_->putFile(kSerial, "LocationsLite.txt", ""); }, "", 6,
+         "Quillmark", MessageIcon::Critical,
+         "An Error has occured while trying to download data from the Quillmark Server.",
+         "ftp download  "},
+        {"server refuses connections", [](SimOptions&) {}, "127.0.0.1:1", 2, "Quillmark",
+         MessageIcon::Exclamation,
+         "An error has occurred whilst trying to connect to the server. \r\nYou may have a "
+         "firewall",
+         "ftp open function: "},
+        {"unit unplugged at stage 2", [](SimOptions& o) { o.disconnectAtStage = 2; }, "", 1,
+         "Error", MessageIcon::None, "A runtime error has occured : \r\nSource: Serial port",
+         "\r\nError: 8020  (0)  The serial device is no longer available\r\nPlease take a "
+         "screenshot and contact \r\nQuillmark, tel: 0000 000 0000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimOptions saved = options_;
+        c.arrange(options_);
+        auto run = start(c.host);
+        options_ = saved;
+        run->h.controller().cmdGo_Click();
+        server_->putFile(kSerial, "LocationsLite.txt", locationLines(120));
+        const auto& view = run->h.view;
+        ASSERT_EQ(view.messages.size(), c.count);
+        EXPECT_EQ(view.messages[0].title, c.title);
+        EXPECT_EQ(view.messages[0].icon, c.icon);
+        EXPECT_EQ(view.messages[0].text.rfind(c.first, 0), 0u) << view.messages[0].text;
+        if (c.count > 1) {
+            EXPECT_EQ(view.messages[1].text.rfind(c.second, 0), 0u) << view.messages[1].text;
+        } else {
+            EXPECT_NE(view.messages[0].text.find(c.second), std::string::npos);
+        }
+        EXPECT_EQ(view.status, kFailed);
+        EXPECT_EQ(view.progress(), 0);
+        EXPECT_TRUE(view.idle());
+        EXPECT_FALSE(view.busyPointer);
+        EXPECT_FALSE(run->line.portOpen());
+        EXPECT_FALSE(run->h.workFileExists("temp.qk"));
+        EXPECT_EQ(kHandshake.rfind(run->unit.received(), 0), 0u) << run->unit.received();
+    }
 }
 
 TEST_F(UpdateRunTest, ASecondDownloadAttemptThatSucceedsCarriesOn) {
@@ -191,23 +215,6 @@ TEST_F(UpdateRunTest, ASecondDownloadAttemptThatSucceedsCarriesOn) {
     run->h.controller().cmdGo_Click();
     EXPECT_EQ(run->h.view.messages.size(), 2u);
     EXPECT_EQ(run->h.view.status, kUpdated);
-}
-
-TEST_F(UpdateRunTest, ARefusedConnectionReportsOnceAndDownloadsNothing) {
-    auto run = start("127.0.0.1:1");
-    run->h.controller().cmdGo_Click();
-    auto& view = run->h.view;
-    ASSERT_EQ(view.messages.size(), 2u);
-    EXPECT_EQ(view.messages[0].title, "Quillmark");
-    EXPECT_EQ(view.messages[0].icon, MessageIcon::Exclamation);
-    EXPECT_EQ(view.messages[0].text.rfind("An error has occurred whilst trying to connect to the "
-                                          "server. \r\nYou may have a firewall",
-                                          0),
-              0u);
-    EXPECT_EQ(view.messages[1].text.rfind("ftp open function: ", 0), 0u);
-    EXPECT_EQ(view.status, kFailed);
-    EXPECT_FALSE(view.busyPointer);
-    EXPECT_FALSE(run->h.workFileExists("temp.qk"));
 }
 
 // A folder where the download should go makes writing it fail, whatever the user's rights.
@@ -234,18 +241,6 @@ TEST_F(UpdateRunTest, DownloadQuestionYesRetriesWithoutReopeningThePort) {
     EXPECT_EQ(run->h.view.status, kUpdated);
     EXPECT_EQ(run->line.opens(), 1);
     EXPECT_FALSE(run->h.view.busyPointer);
-}
-
-TEST_F(UpdateRunTest, DownloadQuestionNoEndsTheRun) {
-    auto run = start();
-    blockDownload(*run);
-    run->h.view.answer(MessageAnswer::No);
-    run->h.controller().cmdGo_Click();
-    EXPECT_EQ(run->h.view.messages.size(), 1u);
-    EXPECT_EQ(run->h.view.status, kFailed);
-    EXPECT_FALSE(run->h.view.busyPointer);
-    EXPECT_TRUE(run->h.view.idle());
-    EXPECT_EQ(run->unit.received(), kHandshake);
 }
 
 TEST_F(UpdateRunTest, SendingQuestionYesStartsTheWholeRunAgain) {
@@ -318,40 +313,6 @@ TEST_F(UpdateRunTest, TwelveCharactersAreNoLocationsThirteenAre) {
         EXPECT_EQ(received.substr(received.size() - tail.size()), tail) << text;
         server_->removeFile(kSerial, kSerial + ".txt");
     }
-}
-
-TEST_F(UpdateRunTest, AFailedUploadKeepsTheLocationsAndStillEndsAsSuccess) {
-    server_->setFaults(FtpFaults{.rejectStore = true});
-    auto run = start();
-    run->h.controller().cmdGo_Click();
-    auto& view = run->h.view;
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].text,
-              "An Error has occured while trying to upload data to the Quillmark Server. Your "
-              "Device has been updated but any locations that you have stored have not been "
-              "sent to the Quillmark Server this time.");
-    EXPECT_EQ(view.status, kUpdated);
-    EXPECT_EQ(run->h.readWorkFile(kSerial + ".txt"), options_.locations + "\r\n");
-    EXPECT_TRUE(run->unit.completed());
-}
-
-TEST_F(UpdateRunTest, AnUnpluggedUnitIsReportedByTheGeneralHandler) {
-    options_.disconnectAtStage = 2;
-    auto run = start();
-    run->h.controller().cmdGo_Click();
-    auto& view = run->h.view;
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].title, "Error");
-    EXPECT_EQ(
-        view.messages[0].text.rfind("A runtime error has occured : \r\nSource: Serial port", 0),
-        0u);
-    EXPECT_NE(view.messages[0].text.find("\r\nError: 8020  ("), std::string::npos);
-    EXPECT_NE(view.messages[0].text.find(
-                  "\r\nPlease take a screenshot and contact \r\nQuillmark, tel: 0000 000 0000"),
-              std::string::npos);
-    EXPECT_EQ(view.status, kFailed);
-    EXPECT_TRUE(view.idle());
-    EXPECT_FALSE(run->line.portOpen());
 }
 
 // Two runs from the same PC, the first one's upload refused or stored short: whatever the second

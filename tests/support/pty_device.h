@@ -1,0 +1,69 @@
+#pragma once
+
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace k9::test {
+
+// A pseudo-terminal standing in for a serial device: whoever opens the slave's path opens it
+// afresh, as the only holder, like a real port; the master end plays the unit.
+class PtyDevice {
+  public:
+    PtyDevice() {
+        char name[256] = {};
+        termios raw{};
+        ::cfmakeraw(&raw);
+        int slave = -1;
+        if (::openpty(&master_, &slave, name, &raw, nullptr) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        ::close(slave);
+        path_ = name;
+    }
+    ~PtyDevice() { closeMaster(); }
+    PtyDevice(const PtyDevice&) = delete;
+    PtyDevice& operator=(const PtyDevice&) = delete;
+
+    const std::string& path() const { return path_; }
+
+    // The unit's end goes away, as when the adapter is pulled out.
+    void closeMaster() {
+        if (master_ >= 0) {
+            ::close(master_);
+            master_ = -1;
+        }
+    }
+    void send(const std::string& bytes) {
+        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // What arrived within about two seconds, up to `want` bytes.
+    std::string receive(std::size_t want) {
+        std::string got;
+        for (int i = 0; i < 200 && got.size() < want; ++i) {
+            fd_set fds;
+            FD_ZERO(&fds);
+            FD_SET(master_, &fds);
+            timeval tv{0, 10000};
+            char buf[256];
+            if (::select(master_ + 1, &fds, nullptr, nullptr, &tv) > 0) {
+                const ssize_t n = ::read(master_, buf, sizeof buf);
+                if (n > 0) {
+                    got.append(buf, static_cast<std::size_t>(n));
+                }
+            }
+        }
+        return got;
+    }
+
+  private:
+    int master_ = -1;
+    std::string path_;
+};
+
+}  // namespace k9::test
