@@ -28,11 +28,9 @@ using test::ControllerHarness;
 using test::FakeProbe;
 using test::ScriptedSerialLine;
 
-// Records what the start-up and close ask of the window, in order.
+// Records what the start-up and close ask of the window.
 class FakeHost final : public FormHost {
   public:
-    explicit FakeHost(const MainView& view) : view_(view) {}
-
     void showTitlePicture() override { calls.push_back("picture"); }
     bool showInstructions(const std::string& deviceName) override {
         calls.push_back("instructions " + deviceName);
@@ -42,7 +40,6 @@ class FakeHost final : public FormHost {
     void setTitle(const std::string& title) override { calls.push_back("title " + title); }
     void showWindow() override {
         calls.push_back("show");
-        statusWhenShown = view_.statusText();
         if (failOnShow) {
             throw RuntimeError(429, "K9Updater", "Cannot create object");
         }
@@ -53,10 +50,6 @@ class FakeHost final : public FormHost {
     std::vector<std::string> calls;
     bool next = true;
     bool failOnShow = false;
-    std::string statusWhenShown;
-
-  private:
-    const MainView& view_;
 };
 
 class NoShell final : public Shell {
@@ -78,30 +71,11 @@ class MainFormTest : public ::testing::Test {
     VirtualEventLoop loop;
     ScriptedSerialLine serial{loop};
     ControllerHarness h{loop, serial};
-    FakeHost host{h.view};
+    FakeHost host;
     FakeProbe probe;
     NoShell shell;
     MainForm form{h.view, host, h.controller(), probe, shell, setup()};
 };
-
-TEST_F(MainFormTest, StartUpRunsInItsOrder) {
-    probe.results = {{4, ProbeResult::Free}};
-    h.state().blnStopped = true;
-    h.view.setStatusText("left over");
-    ASSERT_EQ(form.Form_Load(), MainForm::LoadResult::Shown);
-    EXPECT_EQ(host.calls,
-              (std::vector<std::string>{"picture", "instructions Sentrel K9", "resize",
-                                        "title Sentrel K9 Updater (v1.9.3)", "show", "colours"}));
-    // The instructions text comes once the window is up.
-    EXPECT_EQ(host.statusWhenShown, "left over");
-    EXPECT_EQ(h.view.statusText(), instructionsText());
-    EXPECT_EQ(h.controller().vars().sTempFolder, workDir + "/");
-    EXPECT_EQ(form.iniFile(), workDir + "/QK.ini");
-    EXPECT_EQ(h.state().sTempFile, "temp.qk");
-    EXPECT_FALSE(h.state().blnStopped);
-    EXPECT_EQ(h.view.ports, std::vector<std::string>{" 4"});
-    EXPECT_TRUE(h.view.messages.empty());
-}
 
 // Each unit's kept file is named in the status area; other .txt files are not.
 TEST_F(MainFormTest, KeptLocationsAreNotedAtStartUp) {
@@ -181,7 +155,7 @@ TEST_F(MainFormTest, WorkingFolderAndTheMoveFromTemp) {
             std::ofstream(c.folder + "QK.ini") << "*3*1*\r\n";
         }
         ControllerHarness harness{loop, serial};
-        FakeHost fakeHost{harness.view};
+        FakeHost fakeHost;
         MainForm::Setup s = setup();
         s.config.workDir = c.workDir;
         MainForm f{harness.view, fakeHost, harness.controller(), probe, shell, s};

@@ -409,32 +409,6 @@ TEST_F(CftpUploadTest, BlankNamesReturnFalseAtOnce) {
     EXPECT_EQ(ftp_->GetLastErrorMessage(), "");
 }
 
-// --- Whole-file calls -------------------------------------------------------------------
-
-using CftpSimpleTest = CftpTest;
-
-TEST_F(CftpSimpleTest, PutAndGetMoveWholeFiles) {
-    const std::string bytes = testBytes(70000, 9);
-    writeBytes(local("out.bin"), bytes);
-    writeBytes(local("back.bin"), std::string(90000, 'z'));  // replaced, not kept
-    ASSERT_TRUE(connect());
-    ASSERT_TRUE(ftp_->SimpleFTPPutFile(local("out.bin"), "whole.bin"))
-        << ftp_->GetLastErrorMessage();
-    EXPECT_TRUE(server().readFile(kUser, "whole.bin") == bytes);
-    ASSERT_TRUE(ftp_->SimpleFTPGetFile(local("back.bin"), "whole.bin"))
-        << ftp_->GetLastErrorMessage();
-    EXPECT_TRUE(readBytes(local("back.bin")) == bytes);
-    EXPECT_TRUE(events_.empty());
-}
-
-TEST_F(CftpSimpleTest, FailuresCarryTheirLabels) {
-    ASSERT_TRUE(connect());
-    EXPECT_FALSE(ftp_->SimpleFTPGetFile(local("x.bin"), "missing.bin"));
-    EXPECT_EQ(ftp_->GetLastErrorMessage().substr(0, 4), "550 ");
-    EXPECT_FALSE(ftp_->SimpleFTPPutFile(local("missing.bin"), "x.bin"));
-    EXPECT_EQ(ftp_->GetLastErrorMessage(), "SimpleFtpPutFile error code: 2 Message: ");
-}
-
 // --- Closed or released while a call yields ----------------------------------------------
 
 using CftpInterruptedTest = CftpTest;

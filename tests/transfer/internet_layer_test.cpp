@@ -76,58 +76,5 @@ TEST_F(InternetLayerTest, ServerPortsAndBadAddresses) {
     EXPECT_NE(connection, 0u) << internetLastError();
 }
 
-TEST_F(InternetLayerTest, HandleRules) {
-    server().putFile(kUser, "a.qk", "aaa");
-    const InternetHandle connection = connect();
-    ASSERT_NE(connection, 0u);
-
-    std::uint32_t got = 0;
-    char buffer[8];
-    EXPECT_FALSE(internet_.readFile(12345, buffer, sizeof buffer, &got));
-    EXPECT_EQ(internetLastError(), inet::kInvalidHandle);
-
-    const InternetHandle writer = internet_.ftpOpenFile(connection, "w.qk", inet::kGenericWrite, 1);
-    ASSERT_NE(writer, 0u);
-    EXPECT_FALSE(internet_.readFile(writer, buffer, sizeof buffer, &got));
-    EXPECT_EQ(internetLastError(), inet::kIncorrectHandleType);
-    // One transfer at a time on a connection.
-    EXPECT_EQ(internet_.ftpOpenFile(connection, "a.qk", inet::kGenericRead, 1), 0u);
-    EXPECT_EQ(internetLastError(), inet::kFtpTransferInProgress);
-    EXPECT_TRUE(internet_.closeHandle(writer));
-    EXPECT_FALSE(internet_.closeHandle(writer));
-    EXPECT_EQ(internetLastError(), inet::kInvalidHandle);
-
-    const InternetHandle reader = internet_.ftpOpenFile(connection, "a.qk", inet::kGenericRead, 1);
-    ASSERT_NE(reader, 0u);
-    // Closing the session closes everything under it.
-    EXPECT_TRUE(internet_.closeHandle(session_));
-    EXPECT_FALSE(internet_.readFile(reader, buffer, sizeof buffer, &got));
-    EXPECT_EQ(internetLastError(), inet::kInvalidHandle);
-    EXPECT_EQ(internet_.ftpFindFirstFile(connection, "*", nullptr, 0), 0u);
-    EXPECT_EQ(internetLastError(), inet::kInvalidHandle);
-}
-
-TEST_F(InternetLayerTest, FindFirstTakesWildcards) {
-    server().putFile(kUser, "b one.txt", "12");
-    server().putFile(kUser, "b two.txt", "12345");
-    server().putFile(kUser, "c.txt", "1");
-    const InternetHandle connection = connect();
-    ASSERT_NE(connection, 0u);
-    FtpFindData found;
-    InternetHandle find = internet_.ftpFindFirstFile(connection, "b?two.txt", &found, 0);
-    ASSERT_NE(find, 0u);
-    EXPECT_EQ(found.fileName, "b two.txt");
-    EXPECT_EQ(found.fileSizeLow, 5u);
-    EXPECT_TRUE(internet_.closeHandle(find));
-
-    find = internet_.ftpFindFirstFile(connection, "b*", &found, 0);
-    ASSERT_NE(find, 0u);
-    EXPECT_EQ(found.fileName, "b one.txt");
-    internet_.closeHandle(find);
-
-    EXPECT_EQ(internet_.ftpFindFirstFile(connection, "z?.txt", &found, 0), 0u);
-    EXPECT_EQ(internetLastError(), inet::kNoMoreFiles);
-}
-
 }  // namespace
 }  // namespace k9

@@ -112,22 +112,5 @@ TEST_F(PortControlTest, APortThatWillNotCloseAtTheStartOfARunIsReported) {
     EXPECT_TRUE(h.view.idle());
 }
 
-TEST(PortNumberFromEntry, ReadsNumbersWithBlanksAndRefusesTheRest) {
-    EXPECT_EQ(portNumberFromEntry(" 3"), 3);
-    EXPECT_EQ(portNumberFromEntry(" 12 "), 12);
-    auto number = [](const std::string& entry) {
-        try {
-            portNumberFromEntry(entry);
-        } catch (const RuntimeError& e) {
-            return e.number();
-        }
-        return 0;
-    };
-    EXPECT_EQ(number("3 - In Use"), err::kTypeMismatch);
-    EXPECT_EQ(number(""), err::kTypeMismatch);
-    EXPECT_EQ(number("   "), err::kTypeMismatch);
-    EXPECT_EQ(number("40000"), 6);
-}
-
 }  // namespace
 }  // namespace k9
