@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <tuple>
 
 #include "controller_harness.h"
@@ -48,6 +49,7 @@ struct Scenario {
     enum class RemoteFile { Present, Missing, Empty } remoteFile = RemoteFile::Present;
     std::string keptBefore;  // the locations file an earlier run left in the working folder
     std::function<void(ControllerHarness&)> beforeRun;
+    std::optional<FtpFaults> afterDownload;  // the server's faults from stage 7 on
 };
 
 // The driver's locations reach the server, stay in the working folder, or stay on the unit.
@@ -131,6 +133,14 @@ TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
         }
         if (setup.beforeRun) {
             setup.beforeRun(h);
+        }
+        // Polled on the virtual clock: the server changes once the file has been downloaded.
+        std::function<void()> watch = [&] {
+            h.state().iStage >= 7 ? server_->setFaults(*setup.afterDownload)
+                                  : loop.scheduleAfter(1000, watch);
+        };
+        if (setup.afterDownload) {
+            loop.scheduleAfter(1000, watch);
         }
         h.controller().cmdGo_Click();
         server_->clearFaults();
@@ -290,34 +300,43 @@ std::vector<Row> serverRows() {
     for (const auto& [name, set, expect] : faults) {
         rows.push_back({"server", name, [set](Scenario& s) { s.faults = set; }, expect});
     }
-    // Kept by an earlier run: merged with the new ones, or sent alone when the offer is declined.
-    const auto kept = [](OfferAnswer answer, bool refused) {
-        return [answer, refused](Scenario& s) {
-            s.keptBefore = kKeptBefore;
-            s.unit.answer = answer;
-            s.faults.rejectStore = refused;
-        };
+    // Kept by an earlier run: merged with the new ones, or sent alone when no new ones come.
+    const auto sent = [](const std::string& file, const std::string& tail) {
+        return Expect{kUpdated + tail, 0, "", L::Uploaded, file};
     };
-    const std::string notSent =
-        "\r\n2 kept locations could not be sent (the server did not take "
-        "the file); they stay on this PC for the next update.";
-    rows.push_back({"server",
-                    "kept from before, new ones merged",
-                    kept(OfferAnswer::kYes, false),
-                    {kUpdated, 0, "", L::Uploaded, kMerged}});
-    rows.push_back({"server",
-                    "kept from before, new ones merged, upload rejected (552)",
-                    kept(OfferAnswer::kYes, true),
-                    {kUpdated, 1, kUploadFailed, L::KeptLocally, kMerged}});
-    rows.push_back({"server",
-                    "kept from before, offer declined: kept ones sent",
-                    kept(OfferAnswer::kNo, false),
-                    {kUpdated + "\r\n2 kept locations were sent to the server.", 0, "", L::Uploaded,
-                     kKeptBefore}});
-    rows.push_back({"server",
-                    "kept from before, offer declined, upload rejected (552)",
-                    kept(OfferAnswer::kNo, true),
-                    {kUpdated + notSent, 0, "", L::KeptLocally, kKeptBefore}});
+    const auto stay = [](const char* why) {
+        return Expect{kUpdated + "\r\n2 kept locations could not be sent (" + why +
+                          "); they stay on this PC for the next update.",
+                      0, "", L::KeptLocally, kKeptBefore};
+    };
+    const std::string sentTail = "\r\n2 kept locations were sent to the server.";
+    const FtpFaults none{}, refused{.rejectStore = true};
+    const bool gone = true;  // the server stops taking logins once the file was downloaded
+    using O = OfferAnswer;
+    const std::vector<std::tuple<const char*, O, FtpFaults, bool, Expect>> kept{
+        {"new ones merged", O::kYes, none, !gone, sent(kMerged, "")},
+        {"new ones merged, upload rejected (552)", O::kYes, refused, !gone,
+         Expect(kUpdated, 1, kUploadFailed, L::KeptLocally, kMerged)},
+        {"offer declined: kept ones sent", O::kNo, none, !gone, sent(kKeptBefore, sentTail)},
+        {"offer never answered: kept ones sent", O::kNever, none, !gone,
+         sent(kKeptBefore, sentTail)},
+        {"offer declined, upload rejected (552)", O::kNo, refused, !gone,
+         stay("the server did not take the file")},
+        {"offer declined, server gone after the download", O::kNo, none, gone,
+         stay("the server could not be reached")},
+    };
+    for (const auto& [name, answer, faults, serverGone, expect] : kept) {
+        rows.push_back({"server", std::string("kept from before, ") + name,
+                        [answer, faults, serverGone](Scenario& s) {
+                            s.keptBefore = kKeptBefore;
+                            s.unit.answer = answer;
+                            s.faults = faults;
+                            if (serverGone) {
+                                s.afterDownload = FtpFaults{.refuseLogin = true};
+                            }
+                        },
+                        expect});
+    }
     return rows;
 }
 
