@@ -11,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+#include "error_number.h"
 #include "ftp_test_support.h"
 #include "platform/runtime_error.h"
 
@@ -248,12 +249,9 @@ TEST_F(CftpDownloadTest, ReadsEverythingTheServerSendsBeyondTheListedSize) {
 TEST_F(CftpDownloadTest, LocalFileThatCannotBeCreatedRaisesARuntimeError) {
     server().putFile(kUser, "data.qk", "abc");
     ASSERT_TRUE(connect());
-    try {
-        ftp_->FTPDownloadFile(local("no/such/folder/temp.qk"), "data.qk");
-        FAIL() << "no run-time error";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), err::kFileNotFound);
-    }
+    EXPECT_EQ(test::errorNumberOf(
+                  [&] { ftp_->FTPDownloadFile(local("no/such/folder/temp.qk"), "data.qk"); }),
+              err::kFileNotFound);
     // The remote file was closed on the way out: the connection still serves.
     EXPECT_TRUE(ftp_->FTPDownloadFile(local("temp.qk"), "data.qk"));
 }
@@ -390,12 +388,8 @@ TEST_F(CftpUploadTest, RefusedOpenLeavesTheReply) {
 
 TEST_F(CftpUploadTest, MissingLocalFileRaisesARuntimeErrorToTheCaller) {
     ASSERT_TRUE(connect());
-    try {
-        ftp_->FTPUploadFile(local("absent.txt"), "absent.txt");
-        FAIL() << "no run-time error";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), err::kFileNotFound);
-    }
+    EXPECT_EQ(test::errorNumberOf([&] { ftp_->FTPUploadFile(local("absent.txt"), "absent.txt"); }),
+              err::kFileNotFound);
     writeBytes(local("present.txt"), "here");
     EXPECT_TRUE(ftp_->FTPUploadFile(local("present.txt"), "present.txt"))
         << ftp_->GetLastErrorMessage();
