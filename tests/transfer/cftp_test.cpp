@@ -106,15 +106,6 @@ TEST_F(CftpLoginTest, LogsInPassiveEvenAfterSetModeActive) {
     EXPECT_GE(loop_.yields, 3);  // after attempting, after the session, after connecting
 }
 
-TEST_F(CftpLoginTest, CanConnectAgainAfterClose) {
-    ASSERT_TRUE(connect());
-    ftp_->CloseConnection();
-    EXPECT_EQ(ftp_->GetFTPFileSize("x"), -2);  // no connection any more
-    ASSERT_TRUE(connect());
-    server().putFile(kUser, "again.txt", "abc");
-    EXPECT_EQ(ftp_->GetFTPFileSize("again.txt"), 3);
-}
-
 TEST_F(CftpLoginTest, ServerRefusalsLeaveTheServersReply) {
     EXPECT_FALSE(ftp_->OpenConnection(server().hostPort(), kUser, "wrong"));
     EXPECT_EQ(ftp_->GetLastErrorMessage(), "530 Authentication failed.\r\n");

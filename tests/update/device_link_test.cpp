@@ -29,19 +29,6 @@ class DeviceLinkTest : public ::testing::Test {
     ControllerHarness h{loop, serial};
 };
 
-TEST_F(DeviceLinkTest, SilentUnitEndsTheRunAfterSevenTicksWithTheWrongPortHint) {
-    h.controller().cmdGo_Click();
-    EXPECT_TRUE(serial.writes.empty());
-    EXPECT_EQ(h.view.status, kNoAnswer + " You may have the wrong Com Port selected.");
-    EXPECT_GE(loop.tickMs(), 35000);
-    EXPECT_LT(loop.tickMs(), 38000);
-    EXPECT_EQ(h.view.caption(Caption::RetryCount), "10");
-    EXPECT_TRUE(h.view.idle());
-    EXPECT_FALSE(serial.portOpen());
-    EXPECT_TRUE(h.view.bold);
-    EXPECT_TRUE(h.view.messages.empty());
-}
-
 TEST_F(DeviceLinkTest, FullHandshakeAnswersEachKeywordAndBuildsTheLogin) {
     serial.arriveAfter(1000, "noise #FTPUNab12");  // no CR yet: not accepted
     serial.arriveAfter(5000, "cd5\r\n");
@@ -101,25 +88,6 @@ TEST_F(DeviceLinkTest, SilenceInStageThreeKeepsTheLinkAliveThenGivesUpWithoutThe
     EXPECT_GE(loop.tickMs() - stage3From, 50000);
     EXPECT_LT(loop.tickMs() - stage3From, 53000);
     EXPECT_TRUE(h.view.idle());
-}
-
-TEST_F(DeviceLinkTest, ClosingMidWaitReturnsEverythingToIdle) {
-    serial.arriveAfter(1000, "#FTPUNK9A1234\r\n");
-    h.closeAt(41000);
-    h.controller().cmdGo_Click();
-    EXPECT_EQ(serial.written(), kAck + kAck + kAck + kAck + kAck + kAck + kAck + kAck);
-    EXPECT_LT(serial.writes.back().first, 41000);
-    EXPECT_EQ(h.view.status, "Sentrel K9 update stopped.");
-    EXPECT_EQ(h.view.fontSize, 14);
-    EXPECT_TRUE(h.view.idle());
-    EXPECT_FALSE(serial.portOpen());
-    EXPECT_EQ(h.state().iStage, 1);
-    EXPECT_TRUE(h.state().blnStopped);
-    EXPECT_EQ(h.state().mFTP, nullptr);
-    // No timer is left running after the run.
-    const auto writes = serial.writes.size();
-    loop.advance(60000);
-    EXPECT_EQ(serial.writes.size(), writes);
 }
 
 TEST(SerialNumber, IsCutAfterTheFirstFtpunUpToItsLineEnd) {
