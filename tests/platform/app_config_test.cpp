@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -8,6 +7,100 @@
 
 namespace k9 {
 namespace {
+
+namespace fs = std::filesystem;
+
+// Which files are read, and what wins, over a temporary tree standing for /etc, the user's
+// config home and the program's folder.
+TEST(ConfigLookup, NamedFileElseSystemThenUserElseBesideTheProgram) {
+    const fs::path root = fs::temp_directory_path() / "k9_config_lookup";
+    fs::remove_all(root);
+    fs::create_directories(root);
+    const ConfigLocations where{"", (root / "user.conf").string(), (root / "etc.conf").string(),
+                                (root / "beside.conf").string()};
+    struct Case {
+        bool named, user, system, beside;
+        std::string webHost, ftpHost, com1;
+    };
+    const Case cases[] = {
+        {false, false, false, false, "www.quillmark.com", "ftp.quillmark.com", "/dev/ttyS0"},
+        {false, false, false, true, "beside", "ftp.quillmark.com", "/dev/ttyS0"},
+        {false, false, true, true, "etc", "etc-ftp", "/dev/etc"},
+        {false, true, false, true, "user", "ftp.quillmark.com", "/dev/ttyS0"},
+        // The user's file overrides the system one key by key.
+        {false, true, true, true, "user", "etc-ftp", "/dev/etc"},
+        {true, true, true, true, "named", "ftp.quillmark.com", "/dev/ttyS0"},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(root);
+        fs::create_directories(root);
+        ConfigLocations w = where;
+        if (c.named) {
+            w.named = (root / "named.conf").string();
+            std::ofstream(w.named) << "web_host = named\n";
+        }
+        if (c.user) {
+            std::ofstream(w.user) << "web_host = user\n";
+        }
+        if (c.system) {
+            std::ofstream(w.system)
+                << "web_host = etc\nftp_host = etc-ftp\n[ports]\nCOM1 = /dev/etc\n";
+        }
+        if (c.beside) {
+            std::ofstream(w.beside) << "web_host = beside\n";
+        }
+        const AppConfig config = loadAppConfig(w);
+        SCOPED_TRACE(c.webHost);
+        EXPECT_EQ(config.webHost, c.webHost);
+        EXPECT_EQ(config.ftpHost, c.ftpHost);
+        EXPECT_EQ(config.devicePath(1), c.com1);
+        EXPECT_TRUE(config.problems.empty()) << config.problems.front();
+    }
+    fs::remove_all(root);
+}
+
+// Whatever cannot be read is named with its file and line, and the rest still applies.
+TEST(ConfigLookup, ProblemsNameTheFileAndLine) {
+    const fs::path root = fs::temp_directory_path() / "k9_config_problems";
+    fs::remove_all(root);
+    fs::create_directories(root / "folder.conf");
+    struct Case {
+        std::string text;  // empty: name a missing file, "/": name a folder
+        std::string problem;
+    };
+    const Case cases[] = {
+        {"", "Cannot read " + (root / "missing.conf").string() + " (No such file or directory)"},
+        {"/", "Cannot read " + (root / "folder.conf").string() + " (it is not a file)"},
+        {"web_host = ok\nno equals here\n", "line 2: \"no equals here\" is not a setting"},
+        {"ftp_hots = x\n", "line 1: \"ftp_hots\" is not a setting of this program"},
+        {"trace = maybe\n", "line 1: trace must be on or off, not \"maybe\""},
+        {"[ports]\nCOM13 = /dev/ttyUSB0\n", "line 2: com13 is not in the port list"},
+        {"[ports]\r\nLPT1 = /dev/lp0\r\n", "line 2: \"lpt1\" is not a port name (COM1 to COM12)"},
+        {"[ports\nCOM1 = /dev/x\n", "line 1: \"[ports\" is not a section name"},
+        {"[ports]\nCOM2 =\n", "line 2: com2 names no device"},
+        {"work_dir = /dev/null\n", "line 1: work_dir \"/dev/null\" is a file, not a folder"},
+    };
+    for (const Case& c : cases) {
+        ConfigLocations where;
+        if (c.text.empty()) {
+            where.named = (root / "missing.conf").string();
+        } else if (c.text == "/") {
+            where.named = (root / "folder.conf").string();
+        } else {
+            where.named = (root / "bad.conf").string();
+            std::ofstream(where.named) << c.text;
+        }
+        const AppConfig config = loadAppConfig(where);
+        ASSERT_EQ(config.problems.size(), 1u) << c.text;
+        EXPECT_NE(config.problems[0].find(c.problem), std::string::npos) << config.problems[0];
+        EXPECT_EQ(config.devicePath(2), "/dev/ttyS1");
+        if (c.text.size() > 1) {
+            EXPECT_EQ(config.problems[0].rfind(where.named, 0), 0u) << config.problems[0];
+        }
+    }
+    EXPECT_TRUE(parseAppConfig("trace = on\n").trace);
+    fs::remove_all(root);
+}
 
 // COM1-4 are the built-in ports, COM5-8 USB adapters, COM9-12 USB modems' serial ports.
 TEST(AppConfig, DefaultPortsFollowLinuxNames) {
