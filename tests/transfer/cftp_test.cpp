@@ -89,9 +89,7 @@ class CftpTest : public FtpServerTest {
 
 // --- Login ------------------------------------------------------------------------------
 
-using CftpLoginTest = CftpTest;
-
-TEST_F(CftpLoginTest, LogsInPassiveEvenAfterSetModeActive) {
+TEST_F(CftpTest, LogsInPassiveEvenAfterSetModeActive) {
     server().putFile(kUser, "probe.txt", "x");
     server().clearCommandLog();
     ftp_->SetModeActive();
@@ -106,7 +104,7 @@ TEST_F(CftpLoginTest, LogsInPassiveEvenAfterSetModeActive) {
     EXPECT_GE(loop_.yields, 3);  // after attempting, after the session, after connecting
 }
 
-TEST_F(CftpLoginTest, ServerRefusalsLeaveTheServersReply) {
+TEST_F(CftpTest, ServerRefusalsLeaveTheServersReply) {
     EXPECT_FALSE(ftp_->OpenConnection(server().hostPort(), kUser, "wrong"));
     EXPECT_EQ(ftp_->GetLastErrorMessage(), "530 Authentication failed.\r\n");
 
@@ -115,13 +113,13 @@ TEST_F(CftpLoginTest, ServerRefusalsLeaveTheServersReply) {
     EXPECT_EQ(ftp_->GetLastErrorMessage(), "530 Login refused.\r\n");
 }
 
-TEST_F(CftpLoginTest, NobodyListeningCannotConnect) {
+TEST_F(CftpTest, NobodyListeningCannotConnect) {
     EXPECT_FALSE(ftp_->OpenConnection("127.0.0.1:1", kUser, kPassword));
     EXPECT_EQ(ftp_->GetLastErrorMessage(),
               "InternetConnect error code: 12029 Message: " + message(inet::kCannotConnect));
 }
 
-TEST_F(CftpLoginTest, SilentServerTimesOut) {
+TEST_F(CftpTest, SilentServerTimesOut) {
     InternetSettings quick = settings_;
     quick.connectTimeout = 700ms;
     makeClient(quick);
@@ -131,7 +129,7 @@ TEST_F(CftpLoginTest, SilentServerTimesOut) {
               "InternetConnect error code: 12002 Message: " + message(inet::kTimeout));
 }
 
-TEST_F(CftpLoginTest, CloseWhileLoginWaitsCancelsIt) {
+TEST_F(CftpTest, CloseWhileLoginWaitsCancelsIt) {
     // With the default 30 s limit, only the close can end this wait soon.
     makeClient(InternetSettings{});
     server().setFaults(FtpFaults{.stallLogin = true});
@@ -151,9 +149,7 @@ TEST_F(CftpLoginTest, CloseWhileLoginWaitsCancelsIt) {
 
 // --- Size -------------------------------------------------------------------------------
 
-using CftpSizeTest = CftpTest;
-
-TEST_F(CftpSizeTest, PresentEmptyAndMissingFiles) {
+TEST_F(CftpTest, PresentEmptyAndMissingFiles) {
     server().putFile(kUser, "present.qk", std::string(1234, 'p'));
     server().putFile(kUser, "empty.qk", "");
     ASSERT_TRUE(connect());
@@ -164,7 +160,7 @@ TEST_F(CftpSizeTest, PresentEmptyAndMissingFiles) {
     EXPECT_EQ(ftp_->GetLastErrorMessage(), "550 Listing refused.\r\n");  // nothing recorded
 }
 
-TEST_F(CftpSizeTest, NameWithBlanksIsFoundThroughWildcards) {
+TEST_F(CftpTest, NameWithBlanksIsFoundThroughWildcards) {
     server().putFile(kUser, "Cameras Schools.qk", std::string(77, 'c'));
     ASSERT_TRUE(connect());
     server().clearCommandLog();
@@ -194,10 +190,8 @@ TEST_P(CftpDownloadSizes, ArrivesByteForByteWithTheDesignedEvents) {
 INSTANTIATE_TEST_SUITE_P(Sizes, CftpDownloadSizes,
                          ::testing::Values(1, 254, 255, 256, 255 * 4, 1024 * 1024 + 17));
 
-using CftpDownloadTest = CftpTest;
-
 // Empty, missing or blank: refused before anything is touched or recorded.
-TEST_F(CftpDownloadTest, RefusedDownloadsTouchNothingAndBlanksAreTrimmed) {
+TEST_F(CftpTest, RefusedDownloadsTouchNothingAndBlanksAreTrimmed) {
     server().putFile(kUser, "empty.qk", "");
     server().putFile(kUser, "Cameras.qk", "12345");
     ASSERT_TRUE(connect());
@@ -214,7 +208,7 @@ TEST_F(CftpDownloadTest, RefusedDownloadsTouchNothingAndBlanksAreTrimmed) {
     EXPECT_EQ(readBytes(local("x.qk")), "12345");
 }
 
-TEST_F(CftpDownloadTest, ReplacesALongerLocalFile) {
+TEST_F(CftpTest, ReplacesALongerLocalFile) {
     server().putFile(kUser, "short.qk", "new\r\n");
     writeBytes(local("temp.qk"), std::string(5000, 'o'));
     ASSERT_TRUE(connect());
@@ -222,7 +216,7 @@ TEST_F(CftpDownloadTest, ReplacesALongerLocalFile) {
     EXPECT_EQ(readBytes(local("temp.qk")), "new\r\n");
 }
 
-TEST_F(CftpDownloadTest, ReadsEverythingTheServerSendsBeyondTheListedSize) {
+TEST_F(CftpTest, ReadsEverythingTheServerSendsBeyondTheListedSize) {
     const std::string bytes = testBytes(1000, 3);
     server().putFile(kUser, "long.qk", bytes);
     server().setFaults(FtpFaults{.listSizeDelta = -300});  // listed as 700
@@ -237,7 +231,7 @@ TEST_F(CftpDownloadTest, ReadsEverythingTheServerSendsBeyondTheListedSize) {
     EXPECT_EQ(events_.back(), Event(700, 700, true));
 }
 
-TEST_F(CftpDownloadTest, LocalFileThatCannotBeCreatedRaisesARuntimeError) {
+TEST_F(CftpTest, LocalFileThatCannotBeCreatedRaisesARuntimeError) {
     server().putFile(kUser, "data.qk", "abc");
     ASSERT_TRUE(connect());
     EXPECT_EQ(test::errorNumberOf(
@@ -322,9 +316,7 @@ TEST_P(CftpUploadSizes, ArrivesByteForByteWithTheDesignedEvents) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, CftpUploadSizes, ::testing::Values(0, 90, 600, 1024 * 1024));
 
-using CftpUploadTest = CftpTest;
-
-TEST_F(CftpUploadTest, RejectedAtItsEndIsAFailureWithTheReply) {
+TEST_F(CftpTest, RejectedAtItsEndIsAFailureWithTheReply) {
     writeBytes(local("up.txt"), testBytes(600, 5));
     ASSERT_TRUE(connect());
     server().setFaults(FtpFaults{.rejectStore = true});
@@ -334,7 +326,7 @@ TEST_F(CftpUploadTest, RejectedAtItsEndIsAFailureWithTheReply) {
     EXPECT_EQ(events_, uploadEvents(600));
 }
 
-TEST_F(CftpUploadTest, LoopKeepsTurningWhileTheServerTakesItsTimeToAccept) {
+TEST_F(CftpTest, LoopKeepsTurningWhileTheServerTakesItsTimeToAccept) {
     writeBytes(local("up.txt"), testBytes(600, 6));
     ASSERT_TRUE(connect());
     server().setFaults(FtpFaults{.slowFinalReply = 2.5});
@@ -350,7 +342,7 @@ TEST_F(CftpUploadTest, LoopKeepsTurningWhileTheServerTakesItsTimeToAccept) {
     EXPECT_GE(loop_.yields - turnsAtLastEvent, 2);
 }
 
-TEST_F(CftpUploadTest, HandlerErrorWhileWaitingForTheVerdictReachesTheCaller) {
+TEST_F(CftpTest, HandlerErrorWhileWaitingForTheVerdictReachesTheCaller) {
     writeBytes(local("up.txt"), testBytes(600, 6));
     ASSERT_TRUE(connect());
     server().setFaults(FtpFaults{.slowFinalReply = 1.5});
@@ -369,7 +361,7 @@ TEST_F(CftpUploadTest, HandlerErrorWhileWaitingForTheVerdictReachesTheCaller) {
     EXPECT_TRUE(ftp_->FTPUploadFile(local("up.txt"), "again.txt")) << ftp_->GetLastErrorMessage();
 }
 
-TEST_F(CftpUploadTest, RefusedOpenLeavesTheReply) {
+TEST_F(CftpTest, RefusedOpenLeavesTheReply) {
     writeBytes(local("up.txt"), "abc");
     ASSERT_TRUE(connect());
     EXPECT_FALSE(ftp_->FTPUploadFile(local("up.txt"), "no-such-folder/up.txt"));
@@ -377,7 +369,7 @@ TEST_F(CftpUploadTest, RefusedOpenLeavesTheReply) {
     EXPECT_TRUE(events_.empty());
 }
 
-TEST_F(CftpUploadTest, MissingLocalFileRaisesARuntimeErrorToTheCaller) {
+TEST_F(CftpTest, MissingLocalFileRaisesARuntimeErrorToTheCaller) {
     ASSERT_TRUE(connect());
     EXPECT_EQ(test::errorNumberOf([&] { ftp_->FTPUploadFile(local("absent.txt"), "absent.txt"); }),
               err::kFileNotFound);
@@ -387,7 +379,7 @@ TEST_F(CftpUploadTest, MissingLocalFileRaisesARuntimeErrorToTheCaller) {
     EXPECT_EQ(server().readFile(kUser, "present.txt"), "here");
 }
 
-TEST_F(CftpUploadTest, BlankNamesReturnFalseAtOnce) {
+TEST_F(CftpTest, BlankNamesReturnFalseAtOnce) {
     ASSERT_TRUE(connect());
     EXPECT_FALSE(ftp_->FTPUploadFile(" ", "x.txt"));
     EXPECT_FALSE(ftp_->FTPUploadFile(local("x.txt"), ""));
@@ -396,9 +388,7 @@ TEST_F(CftpUploadTest, BlankNamesReturnFalseAtOnce) {
 
 // --- Closed or released while a call yields ----------------------------------------------
 
-using CftpInterruptedTest = CftpTest;
-
-TEST_F(CftpInterruptedTest, CloseAndReleaseFromTheProgressEvent) {
+TEST_F(CftpTest, CloseAndReleaseFromTheProgressEvent) {
     server().putFile(kUser, "data.qk", testBytes(100000, 1));
     ASSERT_TRUE(connect());
     std::weak_ptr<cFTP> weak = ftp_;
@@ -417,7 +407,7 @@ TEST_F(CftpInterruptedTest, CloseAndReleaseFromTheProgressEvent) {
     EXPECT_TRUE(weak.expired());
 }
 
-TEST_F(CftpInterruptedTest, CloseWhileTheLayerWaitsCancelsTheRead) {
+TEST_F(CftpTest, CloseWhileTheLayerWaitsCancelsTheRead) {
     // A stalled server and the default 60 s limit: only the close can end this soon.
     makeClient(InternetSettings{});
     server().putFile(kUser, "data.qk", testBytes(3000, 2));
@@ -443,7 +433,7 @@ TEST_F(CftpInterruptedTest, CloseWhileTheLayerWaitsCancelsTheRead) {
               "InternetReadFile error code: 12017 Message: " + message(inet::kOperationCancelled));
 }
 
-TEST_F(CftpInterruptedTest, ReleaseDuringAnUploadLetsItFinish) {
+TEST_F(CftpTest, ReleaseDuringAnUploadLetsItFinish) {
     const std::string bytes = testBytes(5000, 4);
     writeBytes(local("up.txt"), bytes);
     ASSERT_TRUE(connect());

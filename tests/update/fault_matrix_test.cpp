@@ -341,34 +341,29 @@ std::vector<Row> serverRows() {
 }
 
 std::vector<Row> localRows() {
-    std::vector<Row> rows;
-    rows.push_back({"local",
-                    "temporary file cannot be written",
-                    [](Scenario& s) {
-                        s.beforeRun = [](ControllerHarness& h) {
-                            std::filesystem::create_directory(h.workDir() + "temp.qk");
-                        };
-                    },
-                    {kFailed, 1, kDownloadQuestion}});
-    rows.push_back({"local",
-                    "disk full for the temporary file",
-                    [](Scenario& s) {
-                        s.beforeRun = [](ControllerHarness& h) {
-                            std::filesystem::create_symlink("/dev/full", h.workDir() + "temp.qk");
-                        };
-                    },
-                    {kFailed, 1, kDownloadQuestion}});
-    rows.push_back({"local",
-                    "disk full for the locations file (kept file stays whole)",
-                    [](Scenario& s) {
-                        s.keptBefore = kKeptBefore;
-                        s.beforeRun = [](ControllerHarness& h) {
-                            std::filesystem::create_symlink("/dev/full",
-                                                            h.workDir() + kSerial + ".txt.new");
-                        };
-                    },
-                    {kFailed, 1, "A runtime error has occured : \r\nSource: File"}});
-    return rows;
+    namespace fs = std::filesystem;
+    // What is in the working folder where a file is to be written, and what an earlier run kept.
+    const auto blocked = [](const std::string& name, bool folder, bool keptBefore) {
+        return [=](Scenario& s) {
+            s.keptBefore = keptBefore ? kKeptBefore : "";
+            s.beforeRun = [=](ControllerHarness& h) {
+                folder ? static_cast<void>(fs::create_directory(h.workDir() + name))
+                       : fs::create_symlink("/dev/full", h.workDir() + name);
+            };
+        };
+    };
+    return {{"local",
+             "temporary file cannot be written",
+             blocked("temp.qk", true, false),
+             {kFailed, 1, kDownloadQuestion}},
+            {"local",
+             "disk full for the temporary file",
+             blocked("temp.qk", false, false),
+             {kFailed, 1, kDownloadQuestion}},
+            {"local",
+             "disk full for the locations file (kept file stays whole)",
+             blocked(kSerial + ".txt.new", false, true),
+             {kFailed, 1, "A runtime error has occured : \r\nSource: File"}}};
 }
 
 std::vector<Row> allRows() {
