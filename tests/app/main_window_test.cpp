@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -479,6 +480,39 @@ TEST_F(AppTest, BusyPointerDoesNotNest) {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     window().setBusyPointer(false);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// Kept when the configuration asks for it, or when chosen from the menu at an earlier start.
+TEST_F(AppTest, SupportTraceIsKeptWhenConfiguredOrChosenBefore) {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path() + "/prefs");
+    for (const auto& [configured, choose, kept] :
+         {std::tuple{true, false, true}, {false, true, false}, {false, false, true}}) {
+        config.trace = configured;
+        ASSERT_TRUE(start());
+        EXPECT_EQ(ui().mnuSupportKeepTrace->isChecked(), kept) << configured << choose;
+        if (choose) {
+            ui().mnuSupportKeepTrace->trigger();
+        }
+        app.reset();
+    }
+}
+
+// A longer status than the instructions (notes of kept locations below them) shrinks to fit,
+// bold as the logic asks.
+TEST_F(AppTest, ALongStatusShrinksToFitTheLabel) {
+    ASSERT_TRUE(start());
+    window().setStatusBold(true);
+    window().setStatusText(instructionsText() +
+                           "\r\n1 kept location of K9A0001, waiting since 2026-11-30 00:53, goes "
+                           "to the server with that unit's next update.");
+    window().flushRepaints();
+    const QLabel& label = *ui().lblStatus;
+    EXPECT_LT(label.font().pointSizeF(), 10.0);
+    EXPECT_TRUE(label.font().bold());
+    EXPECT_LE(QFontMetrics(label.font())
+                  .boundingRect(label.rect(), Qt::TextWordWrap, label.text())
+                  .height(),
+              label.height());
 }
 
 TEST_F(AppTest, ExitDuringARunClosesThePortSavesAndEnds) {
