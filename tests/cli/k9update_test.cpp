@@ -53,13 +53,12 @@ class K9UpdateTest : public ::testing::Test {
     }
 
     void startUnit(const QStringList& faults, QProcess& sim, const QString& link = "ttyK9") {
-        sim.start(
-            K9SIM_PATH,
-            QStringList{"--serial", QString::fromStdString(kSerial), "--link", dir_.filePath(link),
-                        "--locations", dir_.filePath("stored.txt"), "--received",
-                        dir_.filePath(link + ".received"), "--start-ms", "300",
-                        "--reply-ms", "100", "--save-ms", "500", "--timeout", "120"} +
-                faults);
+        sim.start(K9SIM_PATH,
+                  QStringList{"--serial", QString::fromStdString(kSerial), "--link",
+                              dir_.filePath(link), "--locations", dir_.filePath("stored.txt"),
+                              "--received", dir_.filePath(link + ".received"), "--start-ms", "300",
+                              "--reply-ms", "100", "--save-ms", "500", "--timeout", "120"} +
+                      faults);
         ASSERT_TRUE(sim.waitForStarted(10000));
         ASSERT_TRUE(sim.waitForReadyRead(10000));
     }
@@ -105,22 +104,15 @@ struct RunRow {
 };
 
 TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
+    const QStringList yes{"--answer", "yes"}, noUnit{};
+    const FtpFaults none{}, refuseLogin{.refuseLogin = true}, rejectStore{.rejectStore = true};
     const RunRow rows[] = {
-        {"whole run", {"--answer", "yes"}, {}, false, 0, "Sentrel K9 updated."},
-        {"refused login",
-         {"--answer", "yes"},
-         {.refuseLogin = true},
-         false,
-         4,
-         "Sentrel K9 updating unsuccessful"},
-        {"upload refused",
-         {"--answer", "yes"},
-         {.rejectStore = true},
-         false,
-         6,
+        {"whole run", yes, none, false, 0, "Sentrel K9 updated."},
+        {"refused login", yes, refuseLogin, false, 4, "Sentrel K9 updating unsuccessful"},
+        {"upload refused", yes, rejectStore, false, 6,
          "have not been sent to the Quillmark Server"},
-        {"absent port", {}, {}, true, 5, "selected COM port, try a different port number."},
-        {"silent unit", {"--silent-from", "1"}, {}, false, 3, "Unable to communicate"},
+        {"absent port", noUnit, none, true, 5, "selected COM port, try a different port number."},
+        {"silent unit", {"--silent-from", "1"}, none, false, 3, "Unable to communicate"},
     };
     for (const RunRow& row : rows) {
         SCOPED_TRACE(row.name);

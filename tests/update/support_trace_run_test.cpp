@@ -34,15 +34,6 @@ std::string lower(std::string s) {
 }
 
 struct Row {
-    Row(std::string n, SimOptions u, FtpFaults f, std::string s, std::string st, std::string m,
-        std::vector<std::string> h)
-        : name(std::move(n)),
-          unit(std::move(u)),
-          faults(f),
-          status(std::move(s)),
-          stages(std::move(st)),
-          lastMessage(std::move(m)),
-          holds(std::move(h)) {}
     std::string name;
     SimOptions unit;
     FtpFaults faults;
@@ -51,6 +42,13 @@ struct Row {
     std::string lastMessage;         // start of the last message box, if any
     std::vector<std::string> holds;  // lines the trace must have
 };
+
+Row row(std::string name, SimOptions unit, FtpFaults faults, std::string status, std::string stages,
+        std::string lastMessage, std::vector<std::string> holds) {
+    return {
+        std::move(name), unit, faults, std::move(status), std::move(stages), std::move(lastMessage),
+        std::move(holds)};
+}
 
 class SupportTraceRun : public ::testing::TestWithParam<Row> {
   protected:
@@ -127,19 +125,19 @@ const std::string kMasked = "K9*****";
 INSTANTIATE_TEST_SUITE_P(
     Runs, SupportTraceRun,
     ::testing::Values(
-        Row("whole_run", {}, {}, kUpdated, "12345678", "",
+        row("whole_run", {}, {}, kUpdated, "12345678", "",
             {"rx    #FTPUN" + kMasked + "\\r\\n", "ftp>  USER " + kMasked, "ftp>  PASS ****",
              "ftp>  RETR LocationsLite.txt", "ftp>  STOR " + kMasked + ".txt",
              "download of LocationsLite.txt done", "60 data lines sent",
              "data  line 60: 51.10059,-0.2,CAM\\r\\n", "tx    \\r\\n150\\r\\n",
              "port  line settings 38400,N,8,1", "driver's locations uploaded to the server"}),
-        Row("lower_case_serial", {.serialFault = SerialFault::kLowerCase}, {}, kUpdated, "12345678",
+        row("lower_case_serial", {.serialFault = SerialFault::kLowerCase}, {}, kUpdated, "12345678",
             "", {"rx    #FTPUNk9*****", "ftp>  USER " + kMasked}),
-        Row("silent_unit", {.silentFromStage = 1}, {}, kWrongPort, "1", "",
+        row("silent_unit", {.silentFromStage = 1}, {}, kWrongPort, "1", "",
             {"tmrCheck tick, retry count 10", "driver's locations not received"}),
-        Row("refused_login", {}, {.refuseLogin = true}, kFailed, "12345",
+        row("refused_login", {}, {.refuseLogin = true}, kFailed, "12345",
             "ftp open function: ", {"ftp<  530 Login refused.", "login to 127.0.0.1", "answer OK"}),
-        Row("unplugged_mid_file", {.disconnectAfterLines = 30}, {}, kFailed, "123456",
+        row("unplugged_mid_file", {.disconnectAfterLines = 30}, {}, kFailed, "123456",
             "An Error occured while sending file to K9 (",
             {"data  line 31 failed", "30 data lines sent"})),
     [](const ::testing::TestParamInfo<Row>& info) { return info.param.name; });
