@@ -192,20 +192,6 @@ TEST(RtfReaderTest, UnbalancedBracesLoadWhatIsThere) {
     EXPECT_FALSE(r.outputLimited);
 }
 
-TEST(RtfReaderTest, TruncatedEscapesAndNulBytes) {
-    EXPECT_EQ(load("{\\rtf1 a\\'"), QString("a"));
-    EXPECT_EQ(load("{\\rtf1 a\\'4"), QString("a"));
-    EXPECT_EQ(load("{\\rtf1 a\\'4zb}"), QString("azb"));
-    EXPECT_EQ(load("{\\rtf1 a\\'zzb}"), QString("azzb"));
-    EXPECT_EQ(load("{\\rtf1 a\\"), QString("a"));
-    EXPECT_EQ(load("{\\rtf1 a\\u"), QString("a"));
-    EXPECT_EQ(load("{\\rtf1 a\\u-"), QString("a-"));
-    // Escaped control characters show nothing, except tab.
-    EXPECT_EQ(load(R"({\rtf1 a\'00\'07\'09\'0d\u10 ?\u0 ?b})"), QString("a\tb"));
-    const QByteArray nuls("{\\rtf1 a\0b\\b\0c\0}\0\0", 18);
-    EXPECT_EQ(load(nuls), QString("abc"));
-}
-
 TEST(RtfReaderTest, OutputIsCapped) {
     // Reading stops at the limit; what came before is kept.
     const QByteArray big = "{\\rtf1 " + QByteArray(10 << 20, 'x') + "}";
