@@ -76,5 +76,24 @@ TEST_F(InternetLayerTest, ServerPortsAndBadAddresses) {
     EXPECT_NE(connection, 0u) << internetLastError();
 }
 
+// A closed handle is gone: closing it again fails, and so does reading one whose session closed.
+TEST_F(InternetLayerTest, ClosedHandlesAreGone) {
+    server().putFile(kUser, "a.qk", "aaa");
+    const InternetHandle connection = connect();
+    ASSERT_NE(connection, 0u);
+    const InternetHandle first = internet_.ftpOpenFile(connection, "a.qk", inet::kGenericRead, 1);
+    ASSERT_NE(first, 0u);
+    EXPECT_TRUE(internet_.closeHandle(first));
+    EXPECT_FALSE(internet_.closeHandle(first));
+    EXPECT_EQ(internetLastError(), inet::kInvalidHandle);
+    const InternetHandle second = internet_.ftpOpenFile(connection, "a.qk", inet::kGenericRead, 1);
+    ASSERT_NE(second, 0u);
+    EXPECT_TRUE(internet_.closeHandle(session_));
+    std::uint32_t got = 0;
+    char buffer[8];
+    EXPECT_FALSE(internet_.readFile(second, buffer, sizeof buffer, &got));
+    EXPECT_EQ(internetLastError(), inet::kInvalidHandle);
+}
+
 }  // namespace
 }  // namespace k9
