@@ -379,6 +379,14 @@ TEST_F(CftpTest, MissingLocalFileRaisesARuntimeErrorToTheCaller) {
     EXPECT_EQ(server().readFile(kUser, "present.txt"), "here");
 }
 
+// A blank name is refused before anything is sent: never an upload reported that did not happen.
+TEST_F(CftpTest, BlankNamesReturnFalseAtOnce) {
+    ASSERT_TRUE(connect());
+    EXPECT_FALSE(ftp_->FTPUploadFile(" ", "x.txt"));
+    EXPECT_FALSE(ftp_->FTPUploadFile(local("x.txt"), ""));
+    EXPECT_EQ(ftp_->GetLastErrorMessage(), "");
+}
+
 // --- Closed or released while a call yields ----------------------------------------------
 
 TEST_F(CftpTest, CloseAndReleaseFromTheProgressEvent) {
