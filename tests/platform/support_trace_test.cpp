@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "file_bytes.h"
 #include "platform/support_trace.h"
@@ -102,6 +103,10 @@ TEST_F(SupportTraceFile, KeepsTheNewestTwentyCapsTheSizeAndSurvivesAnUnwritableF
         const auto files = traceFiles(folder);
         EXPECT_EQ(files.size(), c.oldFiles > 0 ? kTraceKeptFiles : 1u);
         EXPECT_EQ(files.back(), path);
+        // Named by date, time and milliseconds, so the newest sorts last.
+        EXPECT_TRUE(std::regex_match(fs::path(path).filename().string(),
+                                     std::regex(R"(k9trace-\d{8}-\d{6}-\d{3}(_\d+)?\.txt)")))
+            << path;
         const std::string text = test::readBytes(path);
         EXPECT_LE(text.size(), kTraceMaxBytes);
         EXPECT_EQ(text.ends_with("trace cut: the file reached its 5 MB limit\n"),
