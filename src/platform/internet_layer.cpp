@@ -178,7 +178,10 @@ InternetHandle InternetLayer::ftpOpenFile(InternetHandle connectionHandle,
         fail(inet::kOperationCancelled);
         return 0;
     }
-    if (t->done && failedOrStalled(*t)) {
+    // Once the server has begun the transfer, the file is open even when the failure came in
+    // the same wait: it belongs to the reads or writes that meet it, however late we woke.
+    const bool begun = writing ? openedForWrite(*t) : openedForRead(*t);
+    if (t->done && failedOrStalled(*t) && !begun) {
         retire(t);
         finishFailure(*t);
         return 0;

@@ -56,11 +56,19 @@ struct Scenario {
 enum class Locations { Uploaded, KeptLocally, OnTheUnit };
 
 struct Expect {
+    Expect(std::string status_, std::size_t messages_ = 0, std::string first = {},
+           Locations where = Locations::OnTheUnit, std::string file = kLocations + "\r\n")
+        : status(std::move(status_)),
+          messages(messages_),
+          firstMessageStart(std::move(first)),
+          locations(where),
+          locationsFile(std::move(file)) {}
+
     std::string status;
-    std::size_t messages = 0;
+    std::size_t messages;
     std::string firstMessageStart;
-    Locations locations = Locations::OnTheUnit;
-    std::string locationsFile = kLocations + "\r\n";  // on the server or kept, as expected
+    Locations locations;
+    std::string locationsFile;  // on the server or kept, as the row expects
 };
 
 struct Row {

@@ -92,9 +92,14 @@ def judge(mutant, args):
     path = ROOT / mutant["file"]
     original = path.read_text()
     lines = original.split("\n")
-    if lines[mutant["line"] - 1] != mutant["before"]:
-        return "moved"
-    lines[mutant["line"] - 1] = mutant["after"]
+    at = mutant["line"] - 1
+    if at >= len(lines) or lines[at] != mutant["before"]:
+        # Edits above it shift a line; it is the same mutant while its text is there once.
+        found = [i for i, line in enumerate(lines) if line == mutant["before"]]
+        if len(found) != 1:
+            return "moved"
+        at = found[0]
+    lines[at] = mutant["after"]
     try:
         path.write_text("\n".join(lines))
         if run(["cmake", "--build", args.build, f"-j{args.jobs}"], args.build_timeout) != 0:
