@@ -9,22 +9,23 @@
 
 #include "platform/event_loop.h"
 #include "platform/virtual_event_loop.h"
+#include "run_texts.h"
 #include "sim_serial_line.h"
 #include "sim_unit.h"
 
 namespace k9 {
 namespace {
 
-const std::string kAck = "\r\n0\r\n";
-const std::string kEndOfData = "\x03\r\n";
-const std::string kDone = "\r\n368\r\n";
+using test::kAck;
+using test::kDone;
+using test::kEnd;
 
 const std::string kUn = "#FTPUNK9A1234\r\n";
 const std::string kPw = "#FTPPW4321A9K\r\n";
 const std::string kFileP = "#FTPFILEP/k9/update/\r\n";
 const std::string kGet = "#FTPGETK9A1234.qk\r\n";
 const std::string kPut = "#FTPPUT\r\n";
-const std::string kLocations = SimOptions().locations + kEndOfData;
+const std::string kLocations = SimOptions().locations + kEnd;
 const std::vector<std::string> kCleanSession = {kUn, kPw, kFileP, kGet, kPut, kLocations};
 
 bool contains(const std::string& text, const std::string& part) {
@@ -70,9 +71,9 @@ struct Bench {
                 contains(in, kPut)) {
                 send(kAck);
             } else if (contains(in, "#FTPGET")) {
-                send("\r\n150\r\none\r\ntwo\r\nthree\r\n" + kEndOfData + kDone);
+                send("\r\n150\r\none\r\ntwo\r\nthree\r\n" + kEnd + kDone);
             }
-            if (contains(in, kEndOfData)) {
+            if (contains(in, kEnd)) {
                 send(kDone);
             }
         }

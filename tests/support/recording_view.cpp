@@ -22,7 +22,6 @@ std::string RecordingView::caption(Caption which) const {
     return it == captions.end() ? std::string() : it->second;
 }
 
-
 MessageAnswer RecordingView::showMessage(const Message& message) {
     messages.push_back(message);
     if (answers.empty()) {
