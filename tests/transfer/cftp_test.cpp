@@ -8,6 +8,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -298,6 +299,19 @@ INSTANTIATE_TEST_SUITE_P(
             "FewerBytesInLastChunk", FtpFaults{.listSizeDelta = 10},
             "InternetReadFile2 error code: 12030 Message: " + message(inet::kConnectionAborted)}),
     [](const ::testing::TestParamInfo<Misbehaviour>& info) { return info.param.name; });
+
+// Slow to wake: the data and the reset are both in by the time the open looks. The file still
+// opens, and the read that meets the reset reports it, as on a quicker turn.
+TEST_F(CftpTest, AResetThatCameDuringTheOpenIsMetByTheRead) {
+    server().putFile(kUser, "data.qk", testBytes(3000, 11));
+    ASSERT_TRUE(connect());
+    server().setFaults(FtpFaults{.resetData = true});
+    loop_.onYield = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(150)); };
+    EXPECT_FALSE(ftp_->FTPDownloadFile(local("temp.qk"), "data.qk"));
+    loop_.onYield = nullptr;
+    EXPECT_EQ(ftp_->GetLastErrorMessage(),
+              "InternetReadFile error code: 12031 Message: " + message(inet::kConnectionReset));
+}
 
 // --- Upload -----------------------------------------------------------------------------
 
