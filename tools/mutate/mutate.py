@@ -15,6 +15,7 @@ import json
 import pathlib
 import random
 import re
+import signal
 import subprocess
 import sys
 
@@ -112,6 +113,9 @@ def judge(mutant, args):
 
 
 def main():
+    # A stopped run must still put the mutated file back: turn SIGTERM into an exit, so the
+    # judge's finally runs.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--pick", type=int, help="choose this many mutants at random")
     p.add_argument("--seed", type=int, default=9)
