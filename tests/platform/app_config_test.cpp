@@ -14,10 +14,6 @@ namespace fs = std::filesystem;
 // config home and the program's folder.
 TEST(ConfigLookup, NamedFileElseSystemThenUserElseBesideTheProgram) {
     const fs::path root = fs::temp_directory_path() / "k9_config_lookup";
-    fs::remove_all(root);
-    fs::create_directories(root);
-    const ConfigLocations where{"", (root / "user.conf").string(), (root / "etc.conf").string(),
-                                (root / "beside.conf").string()};
     struct Case {
         bool named, user, system, beside;
         std::string webHost, ftpHost, com1;
@@ -34,21 +30,20 @@ TEST(ConfigLookup, NamedFileElseSystemThenUserElseBesideTheProgram) {
     for (const Case& c : cases) {
         fs::remove_all(root);
         fs::create_directories(root);
-        ConfigLocations w = where;
-        if (c.named) {
-            w.named = (root / "named.conf").string();
-            std::ofstream(w.named) << "web_host = named\n";
-        }
-        if (c.user) {
-            std::ofstream(w.user) << "web_host = user\n";
-        }
-        if (c.system) {
-            std::ofstream(w.system)
-                << "web_host = etc\nftp_host = etc-ftp\n[ports]\nCOM1 = /dev/etc\n";
-        }
-        if (c.beside) {
-            std::ofstream(w.beside) << "web_host = beside\n";
-        }
+        // Each file is there when its flag is set; the named one is only named then.
+        auto file = [&](bool there, const char* name, const char* text) {
+            const std::string path = (root / name).string();
+            if (there) {
+                std::ofstream(path) << text;
+            }
+            return path;
+        };
+        const ConfigLocations w{
+            c.named ? file(true, "named.conf", "web_host = named\n") : "",
+            file(c.user, "user.conf", "web_host = user\n"),
+            file(c.system, "etc.conf",
+                 "web_host = etc\nftp_host = etc-ftp\n[ports]\nCOM1 = /dev/etc\n"),
+            file(c.beside, "beside.conf", "web_host = beside\n")};
         const AppConfig config = loadAppConfig(w);
         SCOPED_TRACE(c.webHost);
         EXPECT_EQ(config.webHost, c.webHost);
@@ -81,13 +76,11 @@ TEST(ConfigLookup, ProblemsNameTheFileAndLine) {
         {"work_dir = /dev/null\n", "line 1: work_dir \"/dev/null\" is a file, not a folder"},
     };
     for (const Case& c : cases) {
-        ConfigLocations where;
-        if (c.text.empty()) {
-            where.named = (root / "missing.conf").string();
-        } else if (c.text == "/") {
-            where.named = (root / "folder.conf").string();
-        } else {
-            where.named = (root / "bad.conf").string();
+        const char* name = c.text.empty()  ? "missing.conf"
+                           : c.text == "/" ? "folder.conf"
+                                           : "bad.conf";
+        ConfigLocations where{(root / name).string()};
+        if (c.text.size() > 1) {
             std::ofstream(where.named) << c.text;
         }
         const AppConfig config = loadAppConfig(where);
@@ -103,18 +96,16 @@ TEST(ConfigLookup, ProblemsNameTheFileAndLine) {
 }
 
 // COM1-4 are the built-in ports, COM5-8 USB adapters, COM9-12 USB modems' serial ports.
-TEST(AppConfig, DefaultPortsFollowLinuxNames) {
-    const AppConfig config = parseAppConfig("");
-    EXPECT_TRUE(config.workDir.empty());
-    EXPECT_EQ(config.devicePath(1), "/dev/ttyS0");
-    EXPECT_EQ(config.devicePath(4), "/dev/ttyS3");
-    EXPECT_EQ(config.devicePath(5), "/dev/ttyUSB0");
-    EXPECT_EQ(config.devicePath(9), "/dev/ttyACM0");
-    EXPECT_EQ(config.devicePath(12), "/dev/ttyACM3");
-    EXPECT_EQ(config.devicePath(13), "");
-}
+TEST(AppConfig, DefaultPortsFollowLinuxNamesAndKeysAndThePortSectionAreReadIgnoringJunk) {
+    const AppConfig defaults = parseAppConfig("");
+    EXPECT_TRUE(defaults.workDir.empty());
+    EXPECT_EQ(defaults.devicePath(1), "/dev/ttyS0");
+    EXPECT_EQ(defaults.devicePath(4), "/dev/ttyS3");
+    EXPECT_EQ(defaults.devicePath(5), "/dev/ttyUSB0");
+    EXPECT_EQ(defaults.devicePath(9), "/dev/ttyACM0");
+    EXPECT_EQ(defaults.devicePath(12), "/dev/ttyACM3");
+    EXPECT_EQ(defaults.devicePath(13), "");
 
-TEST(AppConfig, ReadsKeysAndThePortSectionIgnoringJunk) {
     const AppConfig config = parseAppConfig(
         "# comment\r\n"
         "ftp_host = 127.0.0.1:2121\r\n"

@@ -2,9 +2,9 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 
 #include "error_number.h"
+#include "file_bytes.h"
 #include "platform/file_table.h"
 #include "platform/runtime_error.h"
 
@@ -17,14 +17,8 @@ class FileTableTest : public ::testing::Test {
         dir_ = std::filesystem::temp_directory_path() / ("k9_files_" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_);
     }
-    void TearDown() override {
-        std::filesystem::permissions(dir_, std::filesystem::perms::owner_all);
-        std::filesystem::remove_all(dir_);
-    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
     std::string path(const char* name) const { return (dir_ / name).string(); }
-    void writeBytes(const char* name, const std::string& bytes) {
-        std::ofstream(path(name), std::ios::binary) << bytes;
-    }
     std::vector<std::string> lines(const char* name) {
         FileTable files;
         const auto no = files.freeFile();
@@ -58,32 +52,27 @@ TEST_F(FileTableTest, LineEnds) {
         {"NUL", std::string("nul\0byte\r\n", 10), {std::string("nul\0byte", 8)}},
     };
     for (const Case& c : cases) {
-        writeBytes("a.txt", c.bytes);
+        test::writeBytes(path("a.txt"), c.bytes);
         EXPECT_EQ(lines("a.txt"), c.lines) << c.what;
     }
 }
 
+// Output also empties an existing file.
 TEST_F(FileTableTest, NumbersAreHandedOutLowestFirstAndClosingTwiceIsHarmless) {
+    test::writeBytes(path("x"), "old and long content");
     FileTable files;
     EXPECT_EQ(files.freeFile(), 1);
     files.openForOutput(1, path("x"));
     EXPECT_EQ(files.freeFile(), 2);
     files.openForOutput(2, path("y"));
+    files.write(1, "new");
     files.close(1);
+    EXPECT_EQ(std::filesystem::file_size(path("x")), 3u);
     EXPECT_EQ(files.freeFile(), 1);
     files.close(1);
     files.close(0);
     files.closeQuietly(2);
     EXPECT_FALSE(files.isOpen(2));
-}
-
-TEST_F(FileTableTest, OutputEmptiesAnExistingFile) {
-    writeBytes("w.txt", "old and long content");
-    FileTable files;
-    files.openForOutput(1, path("w.txt"));
-    files.write(1, "new");
-    files.close(1);
-    EXPECT_EQ(std::filesystem::file_size(path("w.txt")), 3u);
 }
 
 TEST_F(FileTableTest, FailuresCarryTheRunTimeNumbers) {
@@ -96,7 +85,7 @@ TEST_F(FileTableTest, FailuresCarryTheRunTimeNumbers) {
         EXPECT_EQ(e.osError(), ENOENT);
     }
     EXPECT_THROW(files.lineInput(3), RuntimeError);
-    writeBytes("one", "x");
+    test::writeBytes(path("one"), "x");
     files.openForInput(1, path("one"));
     EXPECT_THROW(files.openForInput(1, path("one")), RuntimeError);
     files.lineInput(1);
@@ -108,7 +97,7 @@ TEST_F(FileTableTest, FailuresCarryTheRunTimeNumbers) {
 // show the old file staying whole.
 TEST_F(FileTableTest, AReplacementIsWholeOrNotAtAll) {
     namespace fs = std::filesystem;
-    writeBytes("k.txt", "old");
+    test::writeBytes(path("k.txt"), "old");
     const auto first = fs::last_write_time(path("k.txt")) - std::chrono::hours(48);
     fs::last_write_time(path("k.txt"), first);
     replaceFileAtomically(path("k.txt"), "new and longer", true);

@@ -27,7 +27,7 @@ std::string readAtLeast(SerialLine& line, std::size_t want) {
     return got;
 }
 
-TEST(QtSerialLine, OpensAMappedDeviceAndMovesBytesBothWays) {
+TEST(QtSerialLine, OpensAMappedDeviceMovesBytesBothWaysAndFailsReadsWhenUnplugged) {
     PtyDevice pty;
     QtSerialLine line({{3, pty.path()}});
     line.setCommPort(3);
@@ -41,19 +41,25 @@ TEST(QtSerialLine, OpensAMappedDeviceAndMovesBytesBothWays) {
     line.output("\r\n0\r\n");
     EXPECT_EQ(pty.receive(5), "\r\n0\r\n");
     EXPECT_THROW(line.setPortOpen(true), RuntimeError);
-    line.setPortOpen(false);
+
+    // Unplugged, the device fails reads instead of hanging.
+    pty.closeMaster();
+    EXPECT_EQ(test::errorNumberOf([&] {
+                  for (int i = 0; i < 10; ++i) {
+                      readAtLeast(line, 1);
+                      line.output("x");
+                  }
+              }),
+              err::kPortIo);
+    line.setPortOpen(false);  // closing a dead port is quiet
     EXPECT_FALSE(line.portOpen());
     EXPECT_THROW(line.input(), RuntimeError);
 }
 
 TEST(QtSerialLine, TellsAMissingPortFromOtherFailures) {
-    QtSerialLine line({{1, "/dev/k9-no-such-device"}});
-    auto openFails = [&](int port) {
-        line.setCommPort(static_cast<std::int16_t>(port));
-        return test::errorNumberOf([&] { line.setPortOpen(true); });
-    };
-    EXPECT_EQ(openFails(1), err::kInvalidPortNumber);
-    EXPECT_EQ(openFails(2), err::kInvalidPortNumber);  // not in the map
+    // Port 1 is not in the map; a mapped device that is missing is port_access_test's.
+    QtSerialLine unmapped({{2, "/dev/ttyS1"}});
+    EXPECT_EQ(test::errorNumberOf([&] { unmapped.setPortOpen(true); }), err::kInvalidPortNumber);
 
     PtyDevice pty;
     QtSerialLine holder({{1, pty.path()}});
@@ -65,41 +71,16 @@ TEST(QtSerialLine, TellsAMissingPortFromOtherFailures) {
     EXPECT_EQ(QtPortProbe({{1, pty.path()}}).probe(1), ProbeResult::InUse);
     holder.setPortOpen(false);
     EXPECT_EQ(QtPortProbe({{1, pty.path()}}).probe(1), ProbeResult::Free);
-    EXPECT_EQ(QtPortProbe({{1, "/dev/k9-no-such-device"}}).probe(1), ProbeResult::Absent);
     EXPECT_EQ(QtPortProbe({}).probe(1), ProbeResult::Absent);
 }
 
 TEST(QtSerialLine, RejectsMalformedSettings) {
-    EXPECT_THROW(parseLineSettings("38400;N;8;1"), RuntimeError);
-    EXPECT_THROW(parseLineSettings("fast,N,8,1"), RuntimeError);
-    EXPECT_THROW(parseLineSettings("384x0,N,8,1"), RuntimeError);
-    EXPECT_THROW(parseLineSettings("38400,X,8,1"), RuntimeError);
+    for (const char* bad : {"38400;N;8;1", "fast,N,8,1", "384x0,N,8,1", "38400,X,8,1"}) {
+        EXPECT_THROW(parseLineSettings(bad), RuntimeError) << bad;
+    }
     const LineSettings s = parseLineSettings("38400,n,8,1");
     EXPECT_EQ(s.baud, 38400);
     EXPECT_EQ(s.parity, 'N');
-}
-
-TEST(QtSerialLine, AnUnpluggedDeviceFailsReadsInsteadOfHanging) {
-    PtyDevice pty;
-    QtSerialLine line({{1, pty.path()}});
-    line.setSettings("38400,N,8,1");
-    line.setPortOpen(true);
-    pty.closeMaster();
-    bool failed = false;
-    for (int i = 0; i < 200 && !failed; ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        try {
-            line.input();
-            line.output("x");
-            QThread::msleep(5);
-        } catch (const RuntimeError& e) {
-            EXPECT_EQ(e.number(), err::kPortIo);
-            failed = true;
-        }
-    }
-    EXPECT_TRUE(failed);
-    line.setPortOpen(false);  // closing a dead port is quiet
-    EXPECT_FALSE(line.portOpen());
 }
 
 }  // namespace

@@ -35,18 +35,15 @@ class SupportTraceFile : public ::testing::Test {
         fs::remove_all(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
-    bool open(SupportTrace& trace, const std::string& folder) {
-        std::string error;
-        return trace.open(
-            folder, "9.9.9", [this] { return ms_; }, &error);
-    }
     std::string dir_;
     std::int64_t ms_ = 1000;
+    SupportTrace::Clock clock_ = [this] { return ms_; };
+    std::string error_;
 };
 
 TEST_F(SupportTraceFile, HoldsLinesUntilTheSecretIsKnownSoASplitSerialIsMasked) {
     SupportTrace trace;
-    ASSERT_TRUE(open(trace, dir_));
+    ASSERT_TRUE(trace.open(dir_, "9.9.9", clock_, &error_));
     trace.hold();
     trace.line("rx", "#FTPUNK9");
     ms_ += 2000;
@@ -89,7 +86,7 @@ TEST_F(SupportTraceFile, KeepsTheNewestTwentyCapsTheSizeAndSurvivesAnUnwritableF
             folder = dir_ + "/plain-file/traces";
         }
         SupportTrace trace;
-        EXPECT_EQ(open(trace, folder), !c.unwritable);
+        EXPECT_EQ(trace.open(folder, "9.9.9", clock_, &error_), !c.unwritable);
         const std::string line(100, 'x');
         for (std::size_t i = 0; i < c.lines; ++i) {
             trace.line("rx", line);  // a closed trace takes this and writes nothing

@@ -6,13 +6,13 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
 #include "error_number.h"
+#include "file_bytes.h"
 #include "ftp_test_support.h"
 #include "platform/runtime_error.h"
 
@@ -21,26 +21,18 @@ namespace {
 
 using namespace std::chrono_literals;
 using namespace ftptest;
+using namespace test;
 
 using Event = std::tuple<std::int32_t, std::int32_t, bool>;
 
-// The events of a download: one per full chunk counting from 1, never above the total, then
-// the total.
-std::vector<Event> downloadEvents(std::int32_t size) {
-    std::vector<Event> events;
-    for (std::int32_t j = 1; j <= size / 255; ++j) {
-        events.emplace_back(std::min(1 + 255 * j, size), size, true);
-    }
-    events.emplace_back(size, size, true);
-    return events;
-}
-
-std::vector<Event> uploadEvents(std::int32_t total) {
+// The events of a transfer: one per full chunk, never above the total, then the total. A
+// download counts from 1.
+std::vector<Event> transferEvents(std::int32_t total, bool download) {
     std::vector<Event> events;
     for (std::int32_t j = 1; j <= total / 255; ++j) {
-        events.emplace_back(255 * j, total, false);
+        events.emplace_back(std::min(255 * j + (download ? 1 : 0), total), total, download);
     }
-    events.emplace_back(total, total, false);
+    events.emplace_back(total, total, download);
     return events;
 }
 
@@ -69,20 +61,22 @@ class CftpTest : public FtpServerTest {
             });
     }
     bool connect() { return ftp_->OpenConnection(server().hostPort(), kUser, kPassword); }
-    // Leaves a known text behind, to show that a later call records nothing.
-    void recordSomething() {
-        server().setFaults(FtpFaults{.refuseList = true});
-        ASSERT_EQ(ftp_->GetFTPFileSize("anything"), -2);
-        server().clearFaults();
-        ASSERT_EQ(ftp_->GetLastErrorMessage(), "550 Listing refused.\r\n");
+    // Connects, with this file on the server or, for an upload, as local up.txt.
+    bool serve(const std::string& name, const std::string& bytes) {
+        server().putFile(kUser, name, bytes);
+        return connect();
+    }
+    bool offer(const std::string& bytes) {
+        writeBytes(local("up.txt"), bytes);
+        return connect();
+    }
+    // The text a failed call leaves; "succeeded" when it did not fail.
+    template <typename Call>
+    std::string failure(Call call) {
+        return call() ? "succeeded" : ftp_->GetLastErrorMessage();
     }
 
-    InternetSettings settings_ = [] {
-        InternetSettings s;
-        s.connectTimeout = 10s;
-        s.stallTimeout = 10s;
-        return s;
-    }();
+    InternetSettings settings_{.connectTimeout = 10s, .stallTimeout = 10s};
     HookLoop loop_;
     std::shared_ptr<cFTP> ftp_;
     std::vector<Event> events_;
@@ -105,28 +99,20 @@ TEST_F(CftpTest, LogsInPassiveEvenAfterSetModeActive) {
     EXPECT_GE(loop_.yields, 3);  // after attempting, after the session, after connecting
 }
 
-TEST_F(CftpTest, ServerRefusalsLeaveTheServersReply) {
-    EXPECT_FALSE(ftp_->OpenConnection(server().hostPort(), kUser, "wrong"));
-    EXPECT_EQ(ftp_->GetLastErrorMessage(), "530 Authentication failed.\r\n");
-
-    server().setFaults(FtpFaults{.refuseLogin = true});
-    EXPECT_FALSE(connect());
-    EXPECT_EQ(ftp_->GetLastErrorMessage(), "530 Login refused.\r\n");
-}
-
-TEST_F(CftpTest, NobodyListeningCannotConnect) {
-    EXPECT_FALSE(ftp_->OpenConnection("127.0.0.1:1", kUser, kPassword));
-    EXPECT_EQ(ftp_->GetLastErrorMessage(),
+// The server's reply, or the layer's text when there is none. Each try has a fresh client.
+TEST_F(CftpTest, FailedLoginsLeaveTheirText) {
+    auto login = [&](const std::string& host, const char* password, FtpFaults faults) {
+        makeClient(settings_);
+        server().setFaults(faults);
+        return failure([&] { return ftp_->OpenConnection(host, kUser, password); });
+    };
+    const std::string here = server().hostPort();
+    EXPECT_EQ(login(here, "wrong", {}), "530 Authentication failed.\r\n");
+    EXPECT_EQ(login(here, kPassword, {.refuseLogin = true}), "530 Login refused.\r\n");
+    EXPECT_EQ(login("127.0.0.1:1", kPassword, {}),
               "InternetConnect error code: 12029 Message: " + message(inet::kCannotConnect));
-}
-
-TEST_F(CftpTest, SilentServerTimesOut) {
-    InternetSettings quick = settings_;
-    quick.connectTimeout = 700ms;
-    makeClient(quick);
-    server().setFaults(FtpFaults{.stallLogin = true});
-    EXPECT_FALSE(connect());
-    EXPECT_EQ(ftp_->GetLastErrorMessage(),
+    settings_.connectTimeout = 700ms;
+    EXPECT_EQ(login(here, kPassword, {.stallLogin = true}),
               "InternetConnect error code: 12002 Message: " + message(inet::kTimeout));
 }
 
@@ -135,11 +121,9 @@ TEST_F(CftpTest, CloseWhileLoginWaitsCancelsIt) {
     makeClient(InternetSettings{});
     server().setFaults(FtpFaults{.stallLogin = true});
     std::weak_ptr<cFTP> weak = ftp_;
-    bool closed = false;
     loop_.onYield = [&](int turn) {
         // Turns 1 and 2 are the client's own; from 3 on the login is waiting.
-        if (turn >= 3 && !closed) {
-            closed = true;
+        if (turn == 3) {
             weak.lock()->CloseConnection();
         }
     };
@@ -150,20 +134,40 @@ TEST_F(CftpTest, CloseWhileLoginWaitsCancelsIt) {
 
 // --- Size -------------------------------------------------------------------------------
 
-TEST_F(CftpTest, PresentEmptyAndMissingFiles) {
+// Sizes, and downloads refused for an empty, missing or blank name before anything is touched,
+// record nothing; a local file that cannot be created raises a run-time error.
+TEST_F(CftpTest, SizesNamesAndRefusedDownloads) {
     server().putFile(kUser, "present.qk", std::string(1234, 'p'));
     server().putFile(kUser, "empty.qk", "");
+    server().putFile(kUser, "Cameras.qk", "12345");
+    server().putFile(kUser, "Cameras Schools.qk", std::string(77, 'c'));
     ASSERT_TRUE(connect());
-    recordSomething();
+    // A known text left behind, to show that the calls below record nothing.
+    server().setFaults(FtpFaults{.refuseList = true});
+    ASSERT_EQ(ftp_->GetFTPFileSize("anything"), -2);
+    server().clearFaults();
+    ASSERT_EQ(ftp_->GetLastErrorMessage(), "550 Listing refused.\r\n");
     EXPECT_EQ(ftp_->GetFTPFileSize("present.qk"), 1234);
     EXPECT_EQ(ftp_->GetFTPFileSize("empty.qk"), 0);
     EXPECT_EQ(ftp_->GetFTPFileSize("missing.qk"), -1);
-    EXPECT_EQ(ftp_->GetLastErrorMessage(), "550 Listing refused.\r\n");  // nothing recorded
-}
+    EXPECT_FALSE(ftp_->FTPDownloadFile(local("a.qk"), "empty.qk"));
+    EXPECT_FALSE(ftp_->FTPDownloadFile(local("b.qk"), "missing.qk"));
+    EXPECT_FALSE(ftp_->FTPDownloadFile("   ", "Cameras.qk"));
+    EXPECT_FALSE(ftp_->FTPDownloadFile(local("x.qk"), "  "));
+    EXPECT_FALSE(std::filesystem::exists(local("a.qk")));
+    EXPECT_FALSE(std::filesystem::exists(local("b.qk")));
+    EXPECT_EQ(ftp_->GetLastErrorMessage(), "550 Listing refused.\r\n");
+    EXPECT_TRUE(events_.empty());
+    EXPECT_EQ(
+        errorNumberOf([&] { ftp_->FTPDownloadFile(local("no/such/folder/x.qk"), "Cameras.qk"); }),
+        err::kFileNotFound);
+    // The remote file was closed on the way out: the connection still serves. Blanks around
+    // the names are trimmed, and a longer local file is replaced.
+    writeBytes(local("x.qk"), std::string(5000, 'o'));
+    EXPECT_TRUE(ftp_->FTPDownloadFile("  " + local("x.qk") + " ", " Cameras.qk  "));
+    EXPECT_EQ(readBytes(local("x.qk")), "12345");
 
-TEST_F(CftpTest, NameWithBlanksIsFoundThroughWildcards) {
-    server().putFile(kUser, "Cameras Schools.qk", std::string(77, 'c'));
-    ASSERT_TRUE(connect());
+    // A name with blanks is found through wildcards.
     server().clearCommandLog();
     EXPECT_EQ(ftp_->GetFTPFileSize("Cameras Schools.qk"), 77);
     EXPECT_NE(server().commandLog().find("LIST"), std::string::npos);
@@ -181,47 +185,19 @@ class CftpDownloadSizes : public CftpTest, public ::testing::WithParamInterface<
 TEST_P(CftpDownloadSizes, ArrivesByteForByteWithTheDesignedEvents) {
     const std::int32_t size = GetParam();
     const std::string bytes = testBytes(static_cast<std::size_t>(size), 7u + size);
-    server().putFile(kUser, "data.qk", bytes);
-    ASSERT_TRUE(connect());
+    ASSERT_TRUE(serve("data.qk", bytes));
     ASSERT_TRUE(ftp_->FTPDownloadFile(local("temp.qk"), "data.qk")) << ftp_->GetLastErrorMessage();
     EXPECT_TRUE(readBytes(local("temp.qk")) == bytes);
-    EXPECT_EQ(events_, downloadEvents(size));
+    EXPECT_EQ(events_, transferEvents(size, true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, CftpDownloadSizes,
                          ::testing::Values(1, 254, 255, 256, 255 * 4, 1024 * 1024 + 17));
 
-// Empty, missing or blank: refused before anything is touched or recorded.
-TEST_F(CftpTest, RefusedDownloadsTouchNothingAndBlanksAreTrimmed) {
-    server().putFile(kUser, "empty.qk", "");
-    server().putFile(kUser, "Cameras.qk", "12345");
-    ASSERT_TRUE(connect());
-    recordSomething();
-    EXPECT_FALSE(ftp_->FTPDownloadFile(local("a.qk"), "empty.qk"));
-    EXPECT_FALSE(ftp_->FTPDownloadFile(local("b.qk"), "missing.qk"));
-    EXPECT_FALSE(ftp_->FTPDownloadFile("   ", "Cameras.qk"));
-    EXPECT_FALSE(ftp_->FTPDownloadFile(local("x.qk"), "  "));
-    EXPECT_FALSE(std::filesystem::exists(local("a.qk")));
-    EXPECT_FALSE(std::filesystem::exists(local("b.qk")));
-    EXPECT_EQ(ftp_->GetLastErrorMessage(), "550 Listing refused.\r\n");
-    EXPECT_TRUE(events_.empty());
-    EXPECT_TRUE(ftp_->FTPDownloadFile("  " + local("x.qk") + " ", " Cameras.qk  "));
-    EXPECT_EQ(readBytes(local("x.qk")), "12345");
-}
-
-TEST_F(CftpTest, ReplacesALongerLocalFile) {
-    server().putFile(kUser, "short.qk", "new\r\n");
-    writeBytes(local("temp.qk"), std::string(5000, 'o'));
-    ASSERT_TRUE(connect());
-    ASSERT_TRUE(ftp_->FTPDownloadFile(local("temp.qk"), "short.qk"));
-    EXPECT_EQ(readBytes(local("temp.qk")), "new\r\n");
-}
-
 TEST_F(CftpTest, ReadsEverythingTheServerSendsBeyondTheListedSize) {
     const std::string bytes = testBytes(1000, 3);
-    server().putFile(kUser, "long.qk", bytes);
     server().setFaults(FtpFaults{.listSizeDelta = -300});  // listed as 700
-    ASSERT_TRUE(connect());
+    ASSERT_TRUE(serve("long.qk", bytes));
     ASSERT_TRUE(ftp_->FTPDownloadFile(local("temp.qk"), "long.qk"));
     EXPECT_TRUE(readBytes(local("temp.qk")) == bytes);
     ASSERT_FALSE(events_.empty());
@@ -232,16 +208,6 @@ TEST_F(CftpTest, ReadsEverythingTheServerSendsBeyondTheListedSize) {
     EXPECT_EQ(events_.back(), Event(700, 700, true));
 }
 
-TEST_F(CftpTest, LocalFileThatCannotBeCreatedRaisesARuntimeError) {
-    server().putFile(kUser, "data.qk", "abc");
-    ASSERT_TRUE(connect());
-    EXPECT_EQ(test::errorNumberOf(
-                  [&] { ftp_->FTPDownloadFile(local("no/such/folder/temp.qk"), "data.qk"); }),
-              err::kFileNotFound);
-    // The remote file was closed on the way out: the connection still serves.
-    EXPECT_TRUE(ftp_->FTPDownloadFile(local("temp.qk"), "data.qk"));
-}
-
 // Each row: what the server does, and the text the failed download leaves.
 struct Misbehaviour {
     const char* name;
@@ -249,19 +215,12 @@ struct Misbehaviour {
     std::string text;
 };
 
-void PrintTo(const Misbehaviour& row, std::ostream* out) {
-    *out << row.name;
-}
-
 class CftpDownloadFaults : public CftpTest, public ::testing::WithParamInterface<Misbehaviour> {};
 
 TEST_P(CftpDownloadFaults, FailsWithTheTextAndTheConnectionStillServes) {
-    InternetSettings quick = settings_;
-    quick.stallTimeout = 1500ms;
-    makeClient(quick);
+    makeClient({.connectTimeout = 10s, .stallTimeout = 1500ms});
     const std::string bytes = testBytes(3000, 11);
-    server().putFile(kUser, "data.qk", bytes);
-    ASSERT_TRUE(connect());
+    ASSERT_TRUE(serve("data.qk", bytes));
     server().setFaults(GetParam().faults);
     EXPECT_FALSE(ftp_->FTPDownloadFile(local("temp.qk"), "data.qk"));
     EXPECT_EQ(ftp_->GetLastErrorMessage(), GetParam().text);
@@ -303,8 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Slow to wake: the data and the reset are both in by the time the open looks. The file still
 // opens, and the read that meets the reset reports it, as on a quicker turn.
 TEST_F(CftpTest, AResetThatCameDuringTheOpenIsMetByTheRead) {
-    server().putFile(kUser, "data.qk", testBytes(3000, 11));
-    ASSERT_TRUE(connect());
+    ASSERT_TRUE(serve("data.qk", testBytes(3000, 11)));
     server().setFaults(FtpFaults{.resetData = true});
     loop_.onYield = [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(150)); };
     EXPECT_FALSE(ftp_->FTPDownloadFile(local("temp.qk"), "data.qk"));
@@ -325,24 +283,37 @@ TEST_P(CftpUploadSizes, ArrivesByteForByteWithTheDesignedEvents) {
     ASSERT_TRUE(ftp_->FTPUploadFile(local("K9-100234.txt"), "K9-100234.txt"))
         << ftp_->GetLastErrorMessage();
     EXPECT_TRUE(server().readFile(kUser, "K9-100234.txt") == bytes);
-    EXPECT_EQ(events_, uploadEvents(size));
+    EXPECT_EQ(events_, transferEvents(size, false));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, CftpUploadSizes, ::testing::Values(0, 90, 600, 1024 * 1024));
 
-TEST_F(CftpTest, RejectedAtItsEndIsAFailureWithTheReply) {
-    writeBytes(local("up.txt"), testBytes(600, 5));
-    ASSERT_TRUE(connect());
-    server().setFaults(FtpFaults{.rejectStore = true});
-    EXPECT_FALSE(ftp_->FTPUploadFile(local("up.txt"), "up.txt"));
-    EXPECT_EQ(ftp_->GetLastErrorMessage(),
+// Refused, rejected or raised: never an upload reported that did not happen, and the client
+// goes on.
+TEST_F(CftpTest, FailedUploads) {
+    const std::string bytes = testBytes(600, 5);
+    ASSERT_TRUE(offer(bytes));
+    auto upload = [&](const std::string& from, const std::string& to) {
+        return failure([&] { return ftp_->FTPUploadFile(from, to); });
+    };
+    // A blank name is refused before anything is sent.
+    EXPECT_EQ(upload(" ", "x.txt"), "");
+    EXPECT_EQ(upload(local("x.txt"), ""), "");
+    EXPECT_EQ(upload(local("up.txt"), "no-such-folder/up.txt").substr(0, 4), "550 ");
+    EXPECT_TRUE(events_.empty());
+    server().setFaults(FtpFaults{.rejectStore = true});  // at its end
+    EXPECT_EQ(upload(local("up.txt"), "up.txt"),
               "552 Requested file action aborted. Exceeded storage allocation.\r\n");
-    EXPECT_EQ(events_, uploadEvents(600));
+    EXPECT_EQ(events_, transferEvents(600, false));
+    server().clearFaults();
+    EXPECT_EQ(errorNumberOf([&] { ftp_->FTPUploadFile(local("absent.txt"), "absent.txt"); }),
+              err::kFileNotFound);
+    EXPECT_EQ(upload(local("up.txt"), "present.txt"), "succeeded");
+    EXPECT_TRUE(server().readFile(kUser, "present.txt") == bytes);
 }
 
-TEST_F(CftpTest, LoopKeepsTurningWhileTheServerTakesItsTimeToAccept) {
-    writeBytes(local("up.txt"), testBytes(600, 6));
-    ASSERT_TRUE(connect());
+TEST_F(CftpTest, LoopKeepsTurningWhileTheServerTakesItsTimeToAcceptAndHandlersMayThrow) {
+    ASSERT_TRUE(offer(testBytes(600, 6)));
     server().setFaults(FtpFaults{.slowFinalReply = 2.5});
     int turnsAtLastEvent = -1;
     ftp_->setFileTransferProgress([&](std::int32_t current, std::int32_t total, bool) {
@@ -354,17 +325,12 @@ TEST_F(CftpTest, LoopKeepsTurningWhileTheServerTakesItsTimeToAccept) {
     // The client itself does not yield after its last event: these turns are the layer's,
     // given while libcurl waits for the verdict inside a single call.
     EXPECT_GE(loop_.yields - turnsAtLastEvent, 2);
-}
 
-TEST_F(CftpTest, HandlerErrorWhileWaitingForTheVerdictReachesTheCaller) {
-    writeBytes(local("up.txt"), testBytes(600, 6));
-    ASSERT_TRUE(connect());
+    // A handler's error while waiting for the verdict reaches the caller.
     server().setFaults(FtpFaults{.slowFinalReply = 1.5});
-    bool last = false;
-    ftp_->setFileTransferProgress(
-        [&](std::int32_t current, std::int32_t total, bool) { last = current == total; });
+    turnsAtLastEvent = -1;
     loop_.onYield = [&](int) {
-        if (last) {
+        if (turnsAtLastEvent >= 0) {
             throw RuntimeError(err::kDeviceIo, "test", "raised by a handler");
         }
     };
@@ -375,37 +341,10 @@ TEST_F(CftpTest, HandlerErrorWhileWaitingForTheVerdictReachesTheCaller) {
     EXPECT_TRUE(ftp_->FTPUploadFile(local("up.txt"), "again.txt")) << ftp_->GetLastErrorMessage();
 }
 
-TEST_F(CftpTest, RefusedOpenLeavesTheReply) {
-    writeBytes(local("up.txt"), "abc");
-    ASSERT_TRUE(connect());
-    EXPECT_FALSE(ftp_->FTPUploadFile(local("up.txt"), "no-such-folder/up.txt"));
-    EXPECT_EQ(ftp_->GetLastErrorMessage().substr(0, 4), "550 ");
-    EXPECT_TRUE(events_.empty());
-}
-
-TEST_F(CftpTest, MissingLocalFileRaisesARuntimeErrorToTheCaller) {
-    ASSERT_TRUE(connect());
-    EXPECT_EQ(test::errorNumberOf([&] { ftp_->FTPUploadFile(local("absent.txt"), "absent.txt"); }),
-              err::kFileNotFound);
-    writeBytes(local("present.txt"), "here");
-    EXPECT_TRUE(ftp_->FTPUploadFile(local("present.txt"), "present.txt"))
-        << ftp_->GetLastErrorMessage();
-    EXPECT_EQ(server().readFile(kUser, "present.txt"), "here");
-}
-
-// A blank name is refused before anything is sent: never an upload reported that did not happen.
-TEST_F(CftpTest, BlankNamesReturnFalseAtOnce) {
-    ASSERT_TRUE(connect());
-    EXPECT_FALSE(ftp_->FTPUploadFile(" ", "x.txt"));
-    EXPECT_FALSE(ftp_->FTPUploadFile(local("x.txt"), ""));
-    EXPECT_EQ(ftp_->GetLastErrorMessage(), "");
-}
-
 // --- Closed or released while a call yields ----------------------------------------------
 
 TEST_F(CftpTest, CloseAndReleaseFromTheProgressEvent) {
-    server().putFile(kUser, "data.qk", testBytes(100000, 1));
-    ASSERT_TRUE(connect());
+    ASSERT_TRUE(serve("data.qk", testBytes(100000, 1)));
     std::weak_ptr<cFTP> weak = ftp_;
     int seen = 0;
     ftp_->setFileTransferProgress([&](std::int32_t, std::int32_t, bool) {
@@ -425,8 +364,7 @@ TEST_F(CftpTest, CloseAndReleaseFromTheProgressEvent) {
 TEST_F(CftpTest, CloseWhileTheLayerWaitsCancelsTheRead) {
     // A stalled server and the default 60 s limit: only the close can end this soon.
     makeClient(InternetSettings{});
-    server().putFile(kUser, "data.qk", testBytes(3000, 2));
-    ASSERT_TRUE(connect());
+    ASSERT_TRUE(serve("data.qk", testBytes(3000, 2)));
     server().setFaults(FtpFaults{.stallData = true});
     std::weak_ptr<cFTP> weak = ftp_;
     bool armed = false;
@@ -450,8 +388,7 @@ TEST_F(CftpTest, CloseWhileTheLayerWaitsCancelsTheRead) {
 
 TEST_F(CftpTest, ReleaseDuringAnUploadLetsItFinish) {
     const std::string bytes = testBytes(5000, 4);
-    writeBytes(local("up.txt"), bytes);
-    ASSERT_TRUE(connect());
+    ASSERT_TRUE(offer(bytes));
     ftp_->setFileTransferProgress([&](std::int32_t, std::int32_t, bool) { ftp_.reset(); });
     std::shared_ptr<cFTP> caller = ftp_;
     std::weak_ptr<cFTP> weak = ftp_;

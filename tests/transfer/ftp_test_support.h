@@ -10,7 +10,6 @@
 #include <random>
 #include <string>
 
-#include "file_bytes.h"
 #include "local_ftp_server.h"
 #include "platform/event_loop.h"
 #include "platform/virtual_event_loop.h"
@@ -33,9 +32,6 @@ inline std::string testBytes(std::size_t count, unsigned seed) {
     }
     return bytes;
 }
-
-using test::readBytes;
-using test::writeBytes;
 
 // A virtual loop that also counts its turns and lets a test act on a given one.
 class HookLoop final : public EventLoop {
@@ -62,21 +58,15 @@ class HookLoop final : public EventLoop {
 class FtpServerTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        server_ = new LocalFtpServer({FtpAccount{kUser, kPassword, "unit"}});
+        server_.reset(new LocalFtpServer({FtpAccount{kUser, kPassword, "unit"}}));
     }
-    static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
-    }
+    static void TearDownTestSuite() { server_.reset(); }
     void SetUp() override {
         server().clearFaults();
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "k9ftptest-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        work_ = pattern;
+        work_ = (std::filesystem::temp_directory_path() / "k9ftptest-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(work_.data()), nullptr);
     }
     void TearDown() override {
-        server().clearFaults();
         std::error_code ignored;
         std::filesystem::remove_all(work_, ignored);
     }
@@ -85,7 +75,7 @@ class FtpServerTest : public ::testing::Test {
     std::string local(const std::string& name) const { return work_ + "/" + name; }
 
   private:
-    static inline LocalFtpServer* server_ = nullptr;
+    static inline std::unique_ptr<LocalFtpServer> server_;
     std::string work_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ftp_test_support.h"
@@ -17,13 +18,7 @@ using namespace ftptest;
 // --- Codes and texts --------------------------------------------------------------------
 
 TEST(InternetErrorsTest, LibcurlResultsMapToTheirCodes) {
-    struct Row {
-        CURLcode curl;
-        long osErrno;
-        int reply;
-        std::uint32_t expected;
-    };
-    const Row rows[] = {
+    const std::tuple<CURLcode, long, int, std::uint32_t> rows[] = {
         {CURLE_OK, 0, 226, inet::kSuccess},
         {CURLE_COULDNT_RESOLVE_HOST, 0, 0, inet::kNameNotResolved},
         {CURLE_COULDNT_CONNECT, ECONNREFUSED, 0, inet::kCannotConnect},
@@ -38,60 +33,44 @@ TEST(InternetErrorsTest, LibcurlResultsMapToTheirCodes) {
         {CURLE_URL_MALFORMAT, 0, 0, inet::kInvalidUrl},
         {CURLE_OUT_OF_MEMORY, 0, 0, inet::kInternalError},
     };
-    for (const Row& row : rows) {
-        EXPECT_EQ(internetCodeForCurl(row.curl, row.osErrno, row.reply), row.expected)
-            << curl_easy_strerror(row.curl) << " after " << row.reply;
+    for (const auto& [curl, osErrno, reply, expected] : rows) {
+        EXPECT_EQ(internetCodeForCurl(curl, osErrno, reply), expected)
+            << curl_easy_strerror(curl) << " after " << reply;
     }
 }
 
 // --- Against the server -----------------------------------------------------------------
 
-class InternetLayerTest : public FtpServerTest {
-  protected:
-    void SetUp() override {
-        FtpServerTest::SetUp();
-        session_ = internet_.open("Quillmark", inet::kOpenTypePreconfig, 0);
-        ASSERT_NE(session_, 0u);
-    }
-    InternetHandle connect() {
-        return internet_.connect(session_, server().hostPort(), inet::kDefaultPort, kUser,
-                                 kPassword, inet::kServiceFtp, inet::kFlagPassive);
-    }
-
-    HookLoop loop_;
-    InternetSettings settings_;
-    InternetLayer internet_{loop_, settings_};
-    InternetHandle session_ = 0;
-};
-
-TEST_F(InternetLayerTest, ServerPortsAndBadAddresses) {
-    EXPECT_EQ(internet_.connect(session_, "127.0.0.1:99999", 0, kUser, kPassword, inet::kServiceFtp,
-                                inet::kFlagPassive),
-              0u);
-    EXPECT_EQ(internetLastError(), inet::kInvalidUrl);
-    // An explicit port wins over none in the name.
-    const InternetHandle connection =
-        internet_.connect(session_, "127.0.0.1", server().port(), kUser, kPassword,
-                          inet::kServiceFtp, inet::kFlagPassive);
-    EXPECT_NE(connection, 0u) << internetLastError();
-}
+class InternetLayerTest : public FtpServerTest {};
 
 // A closed handle is gone: closing it again fails, and so does reading one whose session closed.
-TEST_F(InternetLayerTest, ClosedHandlesAreGone) {
+TEST_F(InternetLayerTest, ServerPortsBadAddressesAndClosedHandles) {
+    HookLoop loop;
+    InternetSettings settings;
+    InternetLayer internet{loop, settings};
+    const InternetHandle session = internet.open("Quillmark", inet::kOpenTypePreconfig, 0);
+    ASSERT_NE(session, 0u);
+    auto connect = [&](const std::string& host, std::uint16_t port) {
+        return internet.connect(session, host, port, kUser, kPassword, inet::kServiceFtp,
+                                inet::kFlagPassive);
+    };
     server().putFile(kUser, "a.qk", "aaa");
-    const InternetHandle connection = connect();
-    ASSERT_NE(connection, 0u);
-    const InternetHandle first = internet_.ftpOpenFile(connection, "a.qk", inet::kGenericRead, 1);
+    EXPECT_EQ(connect("127.0.0.1:99999", inet::kDefaultPort), 0u);
+    EXPECT_EQ(internetLastError(), inet::kInvalidUrl);
+    // An explicit port wins over none in the name.
+    const InternetHandle connection = connect("127.0.0.1", server().port());
+    ASSERT_NE(connection, 0u) << internetLastError();
+    const InternetHandle first = internet.ftpOpenFile(connection, "a.qk", inet::kGenericRead, 1);
     ASSERT_NE(first, 0u);
-    EXPECT_TRUE(internet_.closeHandle(first));
-    EXPECT_FALSE(internet_.closeHandle(first));
+    EXPECT_TRUE(internet.closeHandle(first));
+    EXPECT_FALSE(internet.closeHandle(first));
     EXPECT_EQ(internetLastError(), inet::kInvalidHandle);
-    const InternetHandle second = internet_.ftpOpenFile(connection, "a.qk", inet::kGenericRead, 1);
+    const InternetHandle second = internet.ftpOpenFile(connection, "a.qk", inet::kGenericRead, 1);
     ASSERT_NE(second, 0u);
-    EXPECT_TRUE(internet_.closeHandle(session_));
+    EXPECT_TRUE(internet.closeHandle(session));
     std::uint32_t got = 0;
     char buffer[8];
-    EXPECT_FALSE(internet_.readFile(second, buffer, sizeof buffer, &got));
+    EXPECT_FALSE(internet.readFile(second, buffer, sizeof buffer, &got));
     EXPECT_EQ(internetLastError(), inet::kInvalidHandle);
 }
 
