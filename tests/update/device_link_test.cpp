@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <tuple>
+
 #include "controller_harness.h"
 #include "run_texts.h"
 #include "scripted_serial_line.h"
@@ -11,19 +14,8 @@ namespace {
 
 using namespace test;
 
-using test::ControllerHarness;
-using test::ScriptedSerialLine;
-
 class DeviceLinkTest : public ::testing::Test {
   protected:
-    std::size_t acksWrittenBetween(std::int64_t from, std::int64_t to) const {
-        std::size_t n = 0;
-        for (const auto& [t, bytes] : serial.writes) {
-            n += (t >= from && t < to && bytes == kAck);
-        }
-        return n;
-    }
-
     VirtualEventLoop loop;
     ScriptedSerialLine serial{loop};
     ControllerHarness h{loop, serial};
@@ -32,23 +24,18 @@ class DeviceLinkTest : public ::testing::Test {
 TEST_F(DeviceLinkTest, FullHandshakeAnswersEachKeywordAndBuildsTheLogin) {
     serial.arriveAfter(1000, "noise #FTPUNab12");  // no CR yet: not accepted
     serial.arriveAfter(5000, "cd5\r\n");
-    serial.onWrite = [&, step = 0](const std::string& bytes) mutable {
-        switch (step++) {
-            case 0:
-                serial.arriveAfter(500, "#FTPPW");
-                break;
-            case 1:
-                serial.arriveAfter(500, "#FTPFILEP /k9/db");
-                serial.arriveAfter(2500, "\r");
-                break;
-            case 2:
-                serial.arriveAfter(500, "#FTPGET LocationsLite.txt");
-                serial.arriveAfter(4000, "\n\r");
-                break;
-            default:
-                if (bytes == kGet) {
-                    h.closeAt(loop.tickMs() + 1);
-                }
+    // After each of the first three acknowledgements: a keyword, and later its line end.
+    const std::vector<std::tuple<std::string, int, std::string>> replies{
+        {"#FTPPW", 0, ""},
+        {"#FTPFILEP /k9/db", 2500, "\r"},
+        {"#FTPGET LocationsLite.txt", 4000, "\n\r"}};
+    serial.onWrite = [&, step = 0u](const std::string& bytes) mutable {
+        if (step < replies.size()) {
+            const auto& [keyword, endAfter, end] = replies[step++];
+            serial.arriveAfter(500, keyword);
+            serial.arriveAfter(endAfter, end);
+        } else if (bytes == kGet) {
+            h.closeAt(loop.tickMs() + 1);
         }
     };
     h.view.selectFile(1);
@@ -83,7 +70,10 @@ TEST_F(DeviceLinkTest, SilenceInStageThreeKeepsTheLinkAliveThenGivesUpWithoutThe
     h.controller().cmdGo_Click();
     ASSERT_GE(stage3From, 0);
     // Ten keep-alives, one per 5 s tick, then the end.
-    EXPECT_EQ(acksWrittenBetween(stage3From + 1, loop.tickMs() + 1), 10u);
+    EXPECT_EQ(
+        std::count_if(serial.writes.begin(), serial.writes.end(),
+                      [&](const auto& w) { return w.first > stage3From && w.second == kAck; }),
+        10);
     EXPECT_EQ(h.view.status, kNoAnswer);
     EXPECT_GE(loop.tickMs() - stage3From, 50000);
     EXPECT_LT(loop.tickMs() - stage3From, 53000);
@@ -106,10 +96,7 @@ TEST(SerialNumber, IsCutAfterTheFirstFtpunUpToItsLineEnd) {
     EXPECT_FALSE(isValidSerialNumber("12345678"));
     // Letters beyond ASCII are not letters here, whatever the locale says.
     EXPECT_FALSE(isValidSerialNumber("K9\xc4\xe9"));
-    EXPECT_EQ(cutSerialNumber("#FTPUNk9\xe4"
-                              "b\r"),
-              "K9\xe4"
-              "B");
+    EXPECT_EQ(cutSerialNumber(std::string("#FTPUNk9\xe4") + "b\r"), std::string("K9\xe4") + "B");
 }
 
 TEST(Locations, AreTheTextBeforeTheEtxThatEndsThemExactlyAsReceived) {

@@ -7,8 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
-#include <tuple>
+#include <regex>
 
 #include "controller_harness.h"
 #include "local_ftp_server.h"
@@ -17,15 +18,13 @@
 #include "sim_unit.h"
 #include "transfer/cftp.h"
 #include "update/device_link.h"
-#include "update/location_upload.h"
 
 namespace k9 {
 namespace {
 
 using namespace test;
-
 using namespace std::chrono_literals;
-using test::ControllerHarness;
+namespace fs = std::filesystem;
 
 const std::string kSerial = "K9A1234";
 const std::string kLocations = "52.00001,-1.00002,40,USER\r\n53.00001,-2.00002,50,USER\r\n";
@@ -34,21 +33,17 @@ const std::string kKeptBefore = "50.00001,-0.00001,30,USER\r\n52.00001,-1.00002,
 const std::string kMerged = kKeptBefore + "53.00001,-2.00002,50,USER\r\n";
 
 int openDescriptors() {
-    int n = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++n;
-    }
-    return n;
+    return static_cast<int>(
+        std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{}));
 }
 
 struct Scenario {
-    SimOptions unit;
+    SimOptions unit{.locations = kLocations, .saveMs = 3000};
     FtpFaults faults;
-    std::string ftpHost;  // empty: the local server
-    enum class RemoteFile { Present, Missing, Empty } remoteFile = RemoteFile::Present;
+    std::string ftpHost;                                        // empty: the local server
+    std::optional<std::string> remoteFile = locationLines(60);  // none: missing on the server
     std::string keptBefore;  // the locations file an earlier run left in the working folder
-    std::function<void(ControllerHarness&)> beforeRun;
+    std::function<void(ControllerHarness&)> beforeRun = [](ControllerHarness&) {};
     std::optional<FtpFaults> afterDownload;  // the server's faults from stage 7 on
 };
 
@@ -56,19 +51,11 @@ struct Scenario {
 enum class Locations { Uploaded, KeptLocally, OnTheUnit };
 
 struct Expect {
-    Expect(std::string status_, std::size_t messages_ = 0, std::string first = {},
-           Locations where = Locations::OnTheUnit, std::string file = kLocations + "\r\n")
-        : status(std::move(status_)),
-          messages(messages_),
-          firstMessageStart(std::move(first)),
-          locations(where),
-          locationsFile(std::move(file)) {}
-
     std::string status;
-    std::size_t messages;
-    std::string firstMessageStart;
-    Locations locations;
-    std::string locationsFile;  // on the server or kept, as the row expects
+    std::size_t messages = 0;
+    std::string firstMessageStart{};  // empty: not checked
+    Locations locations = Locations::OnTheUnit;
+    std::string locationsFile = kLocations + "\r\n";  // on the server or kept, as the row expects
 };
 
 struct Row {
@@ -78,50 +65,39 @@ struct Row {
     Expect expect;
 };
 
-std::string oneLine(std::string text) {
-    for (auto p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n")) {
-        text.replace(p, 2, " / ");
-    }
-    return text;
-}
-
-std::vector<std::string>& table() {
-    static std::vector<std::string> rows;
-    return rows;
+std::string oneLine(const std::string& text) {
+    return std::regex_replace(text, std::regex("\r\n"), " / ");
 }
 
 class FaultMatrix : public ::testing::TestWithParam<Row> {
   protected:
-    static void SetUpTestSuite() { server_ = new LocalFtpServer({{kSerial, "4321A9K", kSerial}}); }
+    static void SetUpTestSuite() {
+        server_.reset(new LocalFtpServer({{kSerial, "4321A9K", kSerial}}));
+    }
     static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
+        server_.reset();
         std::ofstream out("fault-matrix.txt");
         const std::string head = "Fault matrix: scenario | outcome";
         std::printf("\n%s\n", head.c_str());
         out << head << "\n";
-        for (const auto& row : table()) {
+        for (const auto& row : table_) {
             std::printf("  %s\n", row.c_str());
             out << row << "\n";
         }
     }
-    static LocalFtpServer* server_;
+    inline static std::unique_ptr<LocalFtpServer> server_;
+    inline static std::vector<std::string> table_;
 };
-
-LocalFtpServer* FaultMatrix::server_ = nullptr;
 
 TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
     const Row& row = GetParam();
-    server_->clearFaults();
-    server_->removeFile(kSerial, kSerial + ".txt");
+    SCOPED_TRACE(row.scenario);
     Scenario setup;
-    setup.unit.saveMs = 3000;
-    setup.unit.locations = kLocations;
     row.arrange(setup);
+    server_->removeFile(kSerial, kSerial + ".txt");
     server_->removeFile(kSerial, "LocationsLite.txt");
-    if (setup.remoteFile != Scenario::RemoteFile::Missing) {
-        server_->putFile(kSerial, "LocationsLite.txt",
-                         setup.remoteFile == Scenario::RemoteFile::Empty ? "" : locationLines(60));
+    if (setup.remoteFile) {
+        server_->putFile(kSerial, "LocationsLite.txt", *setup.remoteFile);
     }
     server_->setFaults(setup.faults);
 
@@ -139,9 +115,7 @@ TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
         if (!setup.keptBefore.empty()) {
             h.writeWorkFile(kSerial + ".txt", setup.keptBefore);
         }
-        if (setup.beforeRun) {
-            setup.beforeRun(h);
-        }
+        setup.beforeRun(h);
         // Polled on the virtual clock: the server changes once the file has been downloaded.
         std::function<void()> watch = [&] {
             h.state().iStage >= 7 ? server_->setFaults(*setup.afterDownload)
@@ -154,10 +128,11 @@ TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
         server_->clearFaults();
 
         const auto& view = h.view;
-        EXPECT_EQ(view.status, row.expect.status);
-        EXPECT_EQ(view.messages.size(), row.expect.messages);
-        if (!row.expect.firstMessageStart.empty() && !view.messages.empty()) {
-            EXPECT_EQ(view.messages[0].text.rfind(row.expect.firstMessageStart, 0), 0u)
+        const Expect& want = row.expect;
+        EXPECT_EQ(view.status, want.status);
+        EXPECT_EQ(view.messages.size(), want.messages);
+        if (!want.firstMessageStart.empty() && !view.messages.empty()) {
+            EXPECT_EQ(view.messages[0].text.rfind(want.firstMessageStart, 0), 0u)
                 << view.messages[0].text;
         }
         // Back to idle, with nothing held.
@@ -167,25 +142,20 @@ TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
         EXPECT_EQ(h.state().mFTP, nullptr);
         EXPECT_LE(h.state().sRxBuffer.size(), kMaxReceiveBuffer);
         // Nothing of the driver's lost.
-        const bool onServer = server_->hasFile(kSerial, kSerial + ".txt");
-        const bool kept = h.workFileExists(kSerial + ".txt");
-        switch (row.expect.locations) {
-            case Locations::Uploaded:
-                ASSERT_TRUE(onServer);
-                EXPECT_EQ(server_->readFile(kSerial, kSerial + ".txt"), row.expect.locationsFile);
-                EXPECT_FALSE(kept);
-                break;
-            case Locations::KeptLocally:
-                // Whatever the server made of a rejected upload, the file stays here.
-                EXPECT_EQ(h.readWorkFile(kSerial + ".txt"), row.expect.locationsFile);
-                break;
-            case Locations::OnTheUnit:
-                EXPECT_FALSE(onServer);
-                // What an earlier run kept is still there, whole.
-                if (!setup.keptBefore.empty()) {
-                    EXPECT_EQ(h.readWorkFile(kSerial + ".txt"), setup.keptBefore);
-                }
-                break;
+        const std::string file = kSerial + ".txt";
+        if (want.locations == Locations::Uploaded) {
+            ASSERT_TRUE(server_->hasFile(kSerial, file));
+            EXPECT_EQ(server_->readFile(kSerial, file), want.locationsFile);
+            EXPECT_FALSE(h.workFileExists(file));
+        } else if (want.locations == Locations::KeptLocally) {
+            // Whatever the server made of a rejected upload, the file stays here.
+            EXPECT_EQ(h.readWorkFile(file), want.locationsFile);
+        } else {
+            EXPECT_FALSE(server_->hasFile(kSerial, file));
+            // What an earlier run kept is still there, whole.
+            if (!setup.keptBefore.empty()) {
+                EXPECT_EQ(h.readWorkFile(file), setup.keptBefore);
+            }
         }
         std::string outcome = oneLine(view.status);
         if (!view.messages.empty()) {
@@ -195,9 +165,9 @@ TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
         }
         const char* where[] = {"locations uploaded", "locations kept locally",
                                "locations stay on the unit"};
-        outcome += "; " + std::string(where[static_cast<int>(row.expect.locations)]);
-        table().push_back(row.group + " | " + row.scenario + " | " +
-                          (::testing::Test::HasFailure() ? "FAILED: " : "") + outcome);
+        outcome += "; " + std::string(where[static_cast<int>(want.locations)]);
+        table_.push_back(row.group + " | " + row.scenario + " | " +
+                         (::testing::Test::HasFailure() ? "FAILED: " : "") + outcome);
     }
     EXPECT_EQ(openDescriptors(), descriptorsBefore);
 }
@@ -208,107 +178,107 @@ const std::string kSending = "An Error occured while sending file to K9 (";
 const std::string kConnect = "An error has occurred whilst trying to connect to the server.";
 const std::string kDownload =
     "An Error has occured while trying to download data from the Quillmark Server.";
-const std::string kDownloadQuestion = "Attempted download of update failed, ";
 const std::string kUploadFailed = "An Error has occured while trying to upload data";
-const std::string kStoppedSending =
-    "Sentrel K9 updated. \r\nIts stored locations were not received (the K9 stopped sending), "
-    "so none were sent to the server.";
 
-// A row that sets one field of the unit's faults.
-Row unitRow(const std::string& scenario, int SimOptions::*fault, int value, Expect expect) {
-    return {"unit", scenario, [fault, value](Scenario& s) { s.unit.*fault = value; }, expect};
+// The unit is updated, but its stored locations did not come.
+std::string notReceived(const std::string& why) {
+    return "Sentrel K9 updated. \r\nIts stored locations were not received (" + why +
+           "), so none were sent to the server.";
 }
 
-std::vector<Row> unitRows() {
+std::vector<Row> allRows() {
+    std::vector<Row> rows;
+    const auto add = [&rows](const char* group, const std::string& scenario, const Expect& expect,
+                             std::function<void(Scenario&)> arrange) {
+        rows.push_back({group, scenario, std::move(arrange), expect});
+    };
+    // A unit row sets one field of the unit's options.
+    const auto unit = [&add](const std::string& scenario, auto field, auto value,
+                             const Expect& expect) {
+        add("unit", scenario, expect, [=](Scenario& s) { s.unit.*field = value; });
+    };
     using O = SimOptions;
     const auto at = [](const char* what, int stage) { return what + std::to_string(stage); };
-    std::vector<Row> rows{unitRow("silent from stage 1", &O::silentFromStage, 1, {kWrongPort})};
+    const Expect uploaded{kUpdated, 0, "", L::Uploaded};
+    const std::string stoppedSending = notReceived("the K9 stopped sending");
+
+    unit("silent from stage 1", &O::silentFromStage, 1, {kWrongPort});
     // From stage 5 on the unit only listens until it makes its offer: silence there is an
     // offer never answered, which ends as a success.
     for (int stage = 2; stage <= 7; ++stage) {
-        rows.push_back(unitRow(at("silent from stage ", stage), &O::silentFromStage, stage,
-                               {stage < 5 ? kNoAnswer : kUpdated}));
+        unit(at("silent from stage ", stage), &O::silentFromStage, stage,
+             {stage < 5 ? kNoAnswer : kUpdated});
     }
-    rows.push_back(unitRow("silent from stage 8 (offer accepted, no data)", &O::silentFromStage, 8,
-                           {kStoppedSending}));
+    unit("silent from stage 8 (offer accepted, no data)", &O::silentFromStage, 8, {stoppedSending});
     // The unit never repeats its answer to the offer: an answer lost to noise or without its CR
     // is an offer never answered, and the locations stay on the unit.
     const auto answered = [](int stage) {
         return Expect{kUpdated, 0, "", stage == 7 ? L::OnTheUnit : L::Uploaded};
     };
-    const Expect uploaded{kUpdated, 0, "", L::Uploaded};
     for (int stage : {1, 3, 7}) {
-        rows.push_back(unitRow(at("garbage instead of the keyword, stage ", stage),
-                               &O::garbageInsteadStage, stage, answered(stage)));
-        rows.push_back(unitRow(at("garbage before the keyword, stage ", stage),
-                               &O::garbageBeforeStage, stage, uploaded));
+        unit(at("garbage instead of the keyword, stage ", stage), &O::garbageInsteadStage, stage,
+             answered(stage));
+        unit(at("garbage before the keyword, stage ", stage), &O::garbageBeforeStage, stage,
+             uploaded);
     }
     for (int stage : {1, 2, 4, 7}) {
-        rows.push_back(unitRow(at("keyword split across reads, stage ", stage),
-                               &O::splitKeywordStage, stage, uploaded));
-        rows.push_back(unitRow(at("keyword without CR, stage ", stage), &O::noCrStage, stage,
-                               answered(stage)));
+        unit(at("keyword split across reads, stage ", stage), &O::splitKeywordStage, stage,
+             uploaded);
+        unit(at("keyword without CR, stage ", stage), &O::noCrStage, stage, answered(stage));
     }
     for (int stage : {2, 3, 4}) {
-        rows.push_back(unitRow(at("two keywords in one read, stage ", stage),
-                               &O::mergedKeywordStage, stage, uploaded));
+        unit(at("two keywords in one read, stage ", stage), &O::mergedKeywordStage, stage,
+             uploaded);
     }
     // Locations in the same read as the answer go with the emptied buffer; the wait for them
     // then ends on the unit's silence.
-    rows.push_back(unitRow("locations in the same read as the answer", &O::mergedKeywordStage, 8,
-                           {kStoppedSending}));
+    unit("locations in the same read as the answer", &O::mergedKeywordStage, 8, {stoppedSending});
     // Cut as the download starts, the next read finds the port gone; cut as the data starts,
     // the sending loop does.
     for (int stage = 1; stage <= 8; ++stage) {
-        rows.push_back(unitRow(at("unplugged at stage ", stage), &O::disconnectAtStage, stage,
-                               {kFailed, 1, stage == 6 ? kSending : kRuntime}));
+        unit(at("unplugged at stage ", stage), &O::disconnectAtStage, stage,
+             {kFailed, 1, stage == 6 ? kSending : kRuntime});
     }
-    rows.push_back(unitRow("unplugged mid-file (line 30 of 60)", &O::disconnectAfterLines, 30,
-                           {kFailed, 1, kSending}));
-    rows.push_back({"unit",
-                    "endless locations without an end (flood)",
-                    [](Scenario& s) { s.unit.flood = true; },
-                    {"Sentrel K9 updated. \r\nIts stored locations were not received (the K9 "
-                     "sent more than expected), so none were sent to the server."}});
-    const auto serial = [](SerialFault fault) {
-        return [fault](Scenario& s) { s.unit.serialFault = fault; };
-    };
-    rows.push_back({"unit", "lower-case serial number", serial(SerialFault::kLowerCase), uploaded});
-    rows.push_back({"unit",
-                    "serial number with invalid characters",
-                    serial(SerialFault::kInvalidChars),
-                    {"Sentrel K9 updating unsuccessful: the unit sent an invalid serial number."}});
-    return rows;
-}
+    unit("unplugged mid-file (line 30 of 60)", &O::disconnectAfterLines, 30,
+         {kFailed, 1, kSending});
+    unit("endless locations without an end (flood)", &O::flood, true,
+         {notReceived("the K9 sent more than expected")});
+    unit("lower-case serial number", &O::serialFault, SerialFault::kLowerCase, uploaded);
+    unit("serial number with invalid characters", &O::serialFault, SerialFault::kInvalidChars,
+         {"Sentrel K9 updating unsuccessful: the unit sent an invalid serial number."});
 
-std::vector<Row> serverRows() {
     const Expect noLogin{kFailed, 2, kConnect}, noDownload{kFailed, 6, kDownload};
     const Expect uploadKept{kUpdated, 1, kUploadFailed, L::KeptLocally};
-    const std::vector<std::tuple<const char*, FtpFaults, Expect>> faults{
-        {"login refused", {.refuseLogin = true}, noLogin},
-        {"no greeting (login stalls)", {.stallLogin = true}, noLogin},
-        {"listing refused", {.refuseList = true}, noDownload},
-        {"retrieve refused (550)", {.retr550 = true}, noDownload},
-        {"data connection dropped mid-file", {.dropData = true}, noDownload},
-        {"data connection reset mid-file", {.resetData = true}, noDownload},
-        {"stalled transfer", {.stallData = true}, noDownload},
-        {"fewer bytes than listed", {.listSizeDelta = 100}, noDownload},
-        {"more bytes than listed (whole file still sent; upload not whole)",
-         {.listSizeDelta = -100},
-         uploadKept},
-        {"upload rejected at its end (552)", {.rejectStore = true}, uploadKept},
-        {"upload confirmed, but half of it stored", {.shortStore = true}, uploadKept},
+    add("server", "unreachable", noLogin, [](Scenario& s) { s.ftpHost = "127.0.0.1:1"; });
+    add("server", "file missing", noDownload, [](Scenario& s) { s.remoteFile.reset(); });
+    add("server", "file empty", noDownload, [](Scenario& s) { s.remoteFile = ""; });
+    const auto server = [&add](const std::string& scenario, FtpFaults set, const Expect& expect) {
+        add("server", scenario, expect, [set](Scenario& s) { s.faults = set; });
     };
-    std::vector<Row> rows{
-        {"server", "unreachable", [](Scenario& s) { s.ftpHost = "127.0.0.1:1"; }, noLogin},
-        {"server", "file missing",
-         [](Scenario& s) { s.remoteFile = Scenario::RemoteFile::Missing; }, noDownload},
-        {"server", "file empty", [](Scenario& s) { s.remoteFile = Scenario::RemoteFile::Empty; },
-         noDownload}};
-    for (const auto& [name, set, expect] : faults) {
-        rows.push_back({"server", name, [set](Scenario& s) { s.faults = set; }, expect});
-    }
+    server("login refused", {.refuseLogin = true}, noLogin);
+    server("no greeting (login stalls)", {.stallLogin = true}, noLogin);
+    server("listing refused", {.refuseList = true}, noDownload);
+    server("retrieve refused (550)", {.retr550 = true}, noDownload);
+    server("data connection dropped mid-file", {.dropData = true}, noDownload);
+    server("data connection reset mid-file", {.resetData = true}, noDownload);
+    server("stalled transfer", {.stallData = true}, noDownload);
+    server("fewer bytes than listed", {.listSizeDelta = 100}, noDownload);
+    server("more bytes than listed (whole file still sent; upload not whole)",
+           {.listSizeDelta = -100}, uploadKept);
+    server("upload rejected at its end (552)", {.rejectStore = true}, uploadKept);
+    server("upload confirmed, but half of it stored", {.shortStore = true}, uploadKept);
+
     // Kept by an earlier run: merged with the new ones, or sent alone when no new ones come.
+    const auto kept = [&add](const char* scenario, OfferAnswer answer, FtpFaults faults,
+                             std::optional<FtpFaults> afterDownload, const Expect& expect) {
+        add("server", std::string("kept from before, ") + scenario, expect, [=](Scenario& s) {
+            s.keptBefore = kKeptBefore;
+            s.unit.answer = answer;
+            s.faults = faults;
+            s.afterDownload = afterDownload;
+        });
+    };
+    using A = OfferAnswer;
     const auto sent = [](const std::string& file, const std::string& tail) {
         return Expect{kUpdated + tail, 0, "", L::Uploaded, file};
     };
@@ -318,79 +288,41 @@ std::vector<Row> serverRows() {
                       0, "", L::KeptLocally, kKeptBefore};
     };
     const std::string sentTail = "\r\n2 kept locations were sent to the server.";
-    const FtpFaults none{}, refused{.rejectStore = true};
-    const bool gone = true;  // the server stops taking logins once the file was downloaded
-    using O = OfferAnswer;
-    const std::vector<std::tuple<const char*, O, FtpFaults, bool, Expect>> kept{
-        {"new ones merged", O::kYes, none, !gone, sent(kMerged, "")},
-        {"new ones merged, upload rejected (552)", O::kYes, refused, !gone,
-         Expect(kUpdated, 1, kUploadFailed, L::KeptLocally, kMerged)},
-        {"offer declined: kept ones sent", O::kNo, none, !gone, sent(kKeptBefore, sentTail)},
-        {"offer never answered: kept ones sent", O::kNever, none, !gone,
-         sent(kKeptBefore, sentTail)},
-        {"offer declined, upload rejected (552)", O::kNo, refused, !gone,
-         stay("the server did not take the file")},
-        {"offer declined, server gone after the download", O::kNo, none, gone,
-         stay("the server could not be reached")},
-    };
-    for (const auto& [name, answer, faults, serverGone, expect] : kept) {
-        rows.push_back({"server", std::string("kept from before, ") + name,
-                        [answer, faults, serverGone](Scenario& s) {
-                            s.keptBefore = kKeptBefore;
-                            s.unit.answer = answer;
-                            s.faults = faults;
-                            if (serverGone) {
-                                s.afterDownload = FtpFaults{.refuseLogin = true};
-                            }
-                        },
-                        expect});
-    }
-    return rows;
-}
+    // Gone: the server stops taking logins once the file was downloaded.
+    const FtpFaults none{}, refused{.rejectStore = true}, gone{.refuseLogin = true};
+    kept("new ones merged", A::kYes, none, {}, sent(kMerged, ""));
+    kept("new ones merged, upload rejected (552)", A::kYes, refused, {},
+         {kUpdated, 1, kUploadFailed, L::KeptLocally, kMerged});
+    kept("offer declined: kept ones sent", A::kNo, none, {}, sent(kKeptBefore, sentTail));
+    kept("offer never answered: kept ones sent", A::kNever, none, {}, sent(kKeptBefore, sentTail));
+    kept("offer declined, upload rejected (552)", A::kNo, refused, {},
+         stay("the server did not take the file"));
+    kept("offer declined, server gone after the download", A::kNo, none, gone,
+         stay("the server could not be reached"));
 
-std::vector<Row> localRows() {
-    namespace fs = std::filesystem;
     // What is in the working folder where a file is to be written, and what an earlier run kept.
-    const auto blocked = [](const std::string& name, bool folder, bool keptBefore) {
-        return [=](Scenario& s) {
+    const auto blocked = [&add](const std::string& scenario, const std::string& name, bool folder,
+                                bool keptBefore, const Expect& expect) {
+        add("local", scenario, expect, [=](Scenario& s) {
             s.keptBefore = keptBefore ? kKeptBefore : "";
             s.beforeRun = [=](ControllerHarness& h) {
                 folder ? static_cast<void>(fs::create_directory(h.workDir() + name))
                        : fs::create_symlink("/dev/full", h.workDir() + name);
             };
-        };
+        });
     };
-    return {{"local",
-             "temporary file cannot be written",
-             blocked("temp.qk", true, false),
-             {kFailed, 1, kDownloadQuestion}},
-            {"local",
-             "disk full for the temporary file",
-             blocked("temp.qk", false, false),
-             {kFailed, 1, kDownloadQuestion}},
-            {"local",
-             "disk full for the locations file (kept file stays whole)",
-             blocked(kSerial + ".txt.new", false, true),
-             {kFailed, 1, "A runtime error has occured : \r\nSource: File"}}};
-}
-
-std::vector<Row> allRows() {
-    std::vector<Row> rows = unitRows();
-    for (auto& r : serverRows()) {
-        rows.push_back(std::move(r));
-    }
-    for (auto& r : localRows()) {
-        rows.push_back(std::move(r));
-    }
+    const Expect question{kFailed, 1, "Attempted download of update failed, "};
+    blocked("temporary file cannot be written", "temp.qk", true, false, question);
+    blocked("disk full for the temporary file", "temp.qk", false, false, question);
+    blocked("disk full for the locations file (kept file stays whole)", kSerial + ".txt.new", false,
+            true, {kFailed, 1, "A runtime error has occured : \r\nSource: File"});
     return rows;
 }
 
-std::string rowName(const ::testing::TestParamInfo<Row>& info) {
-    std::string name = info.param.group + "_" + std::to_string(info.index);
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(allRows()), rowName);
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(allRows()),
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                             return info.param.group + "_" + std::to_string(info.index);
+                         });
 
 }  // namespace
 }  // namespace k9

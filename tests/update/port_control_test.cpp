@@ -1,15 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "controller_harness.h"
-#include "platform/runtime_error.h"
 #include "ports/port_control.h"
 #include "scripted_serial_line.h"
 
 namespace k9 {
 namespace {
 
-using test::ControllerHarness;
-using test::ScriptedSerialLine;
+using namespace test;
 
 const std::string kHead = "An error has occured while trying to connect to the \r\n";
 
@@ -35,50 +33,37 @@ TEST_F(PortControlTest, OpensTheSelectedPortWithTheUnitsLineSettings) {
     EXPECT_EQ(serial.opens, 1);
 }
 
+// The empty entry: no selection beside a port that would open, which must stay closed.
 TEST_F(PortControlTest, EachKindOfFailureHasItsOwnMessage) {
-    struct Case {
-        std::string entry;
-        std::string text;
-    };
     serial.held = {2};
-    const std::vector<Case> cases{
+    const std::vector<std::pair<std::string, std::string>> cases{
         {"3 - In Use", kHead + "selected COM port, it is already in use, try a different port."},
         {" 7", kHead + "selected COM port, try a different port number."},
         {" 2", kHead + "selected COM port, \r\ntry a different port number."},
         {"99999", kHead + "selected COM port, \r\ntry a different port number."},
+        {"", kHead + "selected COM port, try a different port number."},
     };
-    for (const auto& c : cases) {
+    for (const auto& [entry, text] : cases) {
         h.view.clearPorts();
-        h.view.addPort(c.entry);
-        h.view.selectPort(0);
+        h.view.addPort(entry.empty() ? " 1" : entry);
+        h.view.selectPort(entry.empty() ? -1 : 0);
         h.view.messages.clear();
-        EXPECT_FALSE(port.OpenComPort()) << c.entry;
-        ASSERT_EQ(h.view.messages.size(), 1u) << c.entry;
-        EXPECT_EQ(h.view.messages[0].text, c.text) << c.entry;
-        EXPECT_EQ(h.view.messages[0].title, "");
-        EXPECT_EQ(h.view.messages[0].icon, MessageIcon::None);
-        EXPECT_FALSE(serial.portOpen());
-        EXPECT_EQ(h.view.caption(Caption::PortState), "Port Closed");
+        EXPECT_FALSE(port.OpenComPort()) << entry;
+        ASSERT_EQ(h.view.messages.size(), 1u) << entry;
+        EXPECT_EQ(h.view.messages[0].text, text) << entry;
+        EXPECT_EQ(h.view.messages[0].title, "") << entry;
+        EXPECT_EQ(h.view.messages[0].icon, MessageIcon::None) << entry;
+        EXPECT_EQ(serial.opens, 0) << entry;
+        EXPECT_FALSE(serial.portOpen()) << entry;
+        EXPECT_EQ(h.view.caption(Caption::PortState), "Port Closed") << entry;
+        // A run that cannot open its port leaves the window idle.
+        h.view.messages.clear();
+        h.controller().cmdGo_Click();
+        EXPECT_EQ(h.view.messages.size(), 1u) << entry;
+        EXPECT_TRUE(h.view.idle()) << entry;
+        EXPECT_TRUE(h.view.statusHistory.empty()) << entry;
+        EXPECT_EQ(h.state().mFTP, nullptr) << entry;
     }
-}
-
-TEST_F(PortControlTest, NoSelectionFailsWithAMessageInsteadOfOpeningSomething) {
-    h.view.selectPort(-1);
-    EXPECT_FALSE(port.OpenComPort());
-    ASSERT_EQ(h.view.messages.size(), 1u);
-    EXPECT_EQ(h.view.messages[0].text, kHead + "selected COM port, try a different port number.");
-    EXPECT_EQ(serial.opens, 0);
-}
-
-TEST_F(PortControlTest, ARunThatCannotOpenItsPortLeavesTheWindowIdle) {
-    h.view.clearPorts();
-    h.view.addPort("1 - In Use");
-    h.view.selectPort(0);
-    h.controller().cmdGo_Click();
-    EXPECT_EQ(h.view.messages.size(), 1u);
-    EXPECT_TRUE(h.view.idle());
-    EXPECT_TRUE(h.view.statusHistory.empty());
-    EXPECT_EQ(h.state().mFTP, nullptr);
 }
 
 TEST_F(PortControlTest, ClosingWhenIdleOnlyAppliesTheIdleSettingsAgain) {

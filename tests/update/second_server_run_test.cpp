@@ -38,16 +38,13 @@ TEST(SecondServerRun, TheUnitGetsExactlyTheStoredLines) {
     } catch (const std::runtime_error& e) {
         GTEST_SKIP() << "vsftpd cannot run on this machine: " << e.what();
     }
-    const std::string locations = "52.00001,-1.00002,40,USER\r\n53.00001,-2.00002,50,USER\r\n";
     for (const std::string lineEnd : {"\r\n", "\n", "\r\r\n"}) {
         SCOPED_TRACE(lineEnd == "\n" ? "LF" : lineEnd == "\r\n" ? "CR LF" : "CR CR LF");
         server->putFile("LocationsLite.txt", storedLines(lineEnd));
-        SimOptions options;
-        options.serial = kSerial;
-        options.saveMs = 3000;
-        options.locations = locations;
         VirtualEventLoop loop;
-        SimUnit unit(options);
+        SimUnit unit({.serial = kSerial,
+                      .locations = "52.00001,-1.00002,40,USER\r\n53.00001,-2.00002,50,USER\r\n",
+                      .saveMs = 3000});
         SimSerialLine line(loop, unit, 1);
         test::ControllerHarness h(loop, line, server->hostPort());
         h.controller().cmdGo_Click();
