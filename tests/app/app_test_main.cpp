@@ -6,21 +6,15 @@
 
 #include "app/app_style.h"
 
-namespace {
-
-// The offscreen platform says so for every fixed-size window; nothing to learn from it.
-void quietMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-    if (text.contains(QStringLiteral("does not support propagateSizeHints"))) {
-        return;
-    }
-    std::fprintf(stderr, "%s\n", qUtf8Printable(qFormatLogMessage(type, context, text)));
-}
-
-}  // namespace
-
 // Widget tests need a QApplication (the shared test main makes a QCoreApplication).
 int main(int argc, char** argv) {
-    qInstallMessageHandler(quietMessages);
+    // The offscreen platform says so for every fixed-size window; nothing to learn from it.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context,
+                              const QString& text) {
+        if (!text.contains(QStringLiteral("does not support propagateSizeHints"))) {
+            std::fprintf(stderr, "%s\n", qUtf8Printable(qFormatLogMessage(type, context, text)));
+        }
+    });
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     k9::installFontFallbacks();

@@ -16,8 +16,7 @@ class FakeProbe final : public PortProbe {
         if (port == failing) {
             throw RuntimeError(5, "probe", "unexpected");
         }
-        const auto it = results.find(port);
-        return it == results.end() ? ProbeResult::Absent : it->second;
+        return results.count(port) ? results[port] : ProbeResult::Absent;
     }
 
     std::map<int, ProbeResult> results;

@@ -20,7 +20,6 @@
 #include "platform/runtime_error.h"
 #include "platform/shell.h"
 #include "scripted_serial_line.h"
-#include "update/update_state.h"
 
 namespace k9 {
 namespace {
@@ -28,6 +27,7 @@ namespace {
 using test::ControllerHarness;
 using test::FakeProbe;
 using test::ScriptedSerialLine;
+namespace fs = std::filesystem;
 
 // Records what the start-up and close ask of the window.
 class FakeHost final : public FormHost {
@@ -35,7 +35,7 @@ class FakeHost final : public FormHost {
     void showTitlePicture() override { calls.push_back("picture"); }
     bool showInstructions(const std::string& deviceName) override {
         calls.push_back("instructions " + deviceName);
-        return next;
+        return true;
     }
     void Form_Resize() override { calls.push_back("resize"); }
     void setTitle(const std::string& title) override { calls.push_back("title " + title); }
@@ -49,7 +49,6 @@ class FakeHost final : public FormHost {
     void endProgram() override { calls.push_back("end"); }
 
     std::vector<std::string> calls;
-    bool next = true;
     bool failOnShow = false;
 };
 
@@ -60,7 +59,7 @@ class NoShell final : public Shell {
 
 class MainFormTest : public ::testing::Test {
   protected:
-    MainForm::Setup setup() const {
+    static MainForm::Setup setup(const std::string& workDir) {
         AppConfig config;
         config.webHost = "web.example";
         config.workDir = workDir;
@@ -75,12 +74,12 @@ class MainFormTest : public ::testing::Test {
     FakeHost host;
     FakeProbe probe;
     NoShell shell;
-    MainForm form{h.view, host, h.controller(), probe, shell, setup()};
+    MainForm form{h.view, host, h.controller(), probe, shell, setup(workDir)};
 };
 
-// Each unit's kept file is named in the status area; other .txt files are not.
-TEST_F(MainFormTest, KeptLocationsAreNotedAtStartUp) {
-    namespace fs = std::filesystem;
+// Each unit's kept file is named in the status area; other .txt files are not. Settings that
+// cannot be saved at the close still end the program.
+TEST_F(MainFormTest, KeptLocationsAreNotedAtStartUpAndUnsavedSettingsStillEnd) {
     ::setenv("TZ", "UTC", 1);
     ::tzset();
     fs::create_directories(workDir);
@@ -101,6 +100,10 @@ TEST_F(MainFormTest, KeptLocationsAreNotedAtStartUp) {
                   "since 2026-12-07 10:15, go to the server with that unit's next update.");
     ::unsetenv("TZ");
     ::tzset();
+    ASSERT_TRUE(QDir(QString::fromStdString(workDir)).removeRecursively());
+    form.Form_Unload();
+    EXPECT_EQ(host.calls.back(), "end");
+    EXPECT_TRUE(h.view.idle());
 }
 
 TEST_F(MainFormTest, AStartUpFailureIsReportedWithTheWebHostAndEnds) {
@@ -115,18 +118,9 @@ TEST_F(MainFormTest, AStartUpFailureIsReportedWithTheWebHostAndEnds) {
     EXPECT_EQ(host.calls.back(), "show");
 }
 
-TEST_F(MainFormTest, SettingsThatCannotBeSavedStillEndTheProgram) {
-    ASSERT_EQ(form.Form_Load(), MainForm::LoadResult::Shown);
-    ASSERT_TRUE(QDir(QString::fromStdString(workDir)).removeRecursively());
-    form.Form_Unload();
-    EXPECT_EQ(host.calls.back(), "end");
-    EXPECT_TRUE(h.view.idle());
-}
-
 // The working folder over a temporary home: XDG_STATE_HOME or its default, made private, and
 // the one-time move from ~/Temp/, whose settings are then the ones read.
 TEST_F(MainFormTest, WorkingFolderAndTheMoveFromTemp) {
-    namespace fs = std::filesystem;
     const std::string home = dir.path().toStdString() + "/h", temp = home + "/Temp/";
     const std::string state = home + "/.local/state/k9updater/";
     struct Case {
@@ -157,9 +151,7 @@ TEST_F(MainFormTest, WorkingFolderAndTheMoveFromTemp) {
         }
         ControllerHarness harness{loop, serial};
         FakeHost fakeHost;
-        MainForm::Setup s = setup();
-        s.config.workDir = c.workDir;
-        MainForm f{harness.view, fakeHost, harness.controller(), probe, shell, s};
+        MainForm f{harness.view, fakeHost, harness.controller(), probe, shell, setup(c.workDir)};
         ASSERT_EQ(f.Form_Load(), MainForm::LoadResult::Shown);
         EXPECT_EQ(harness.controller().vars().sTempFolder, c.folder);
         EXPECT_TRUE(c.newIni ||
@@ -179,15 +171,15 @@ TEST_F(MainFormTest, WorkingFolderAndTheMoveFromTemp) {
 
 // Guides beside the program in the build tree, else in the installation's share folder.
 TEST(GuideFolder, BesideTheProgramElseTheSharedFolder) {
-    const std::string root = std::filesystem::temp_directory_path() / "k9_guides";
-    std::filesystem::remove_all(root);
-    std::filesystem::create_directories(root + "/bin");
+    const std::string root = fs::temp_directory_path() / "k9_guides";
+    fs::remove_all(root);
+    fs::create_directories(root + "/bin");
     EXPECT_EQ(guideFolder(root + "/bin", "G.rtf"), root + "/bin");
-    std::filesystem::create_directories(root + "/share/k9updater");
+    fs::create_directories(root + "/share/k9updater");
     EXPECT_EQ(guideFolder(root + "/bin", "G.rtf"), root + "/share/k9updater");
     std::ofstream(root + "/bin/G.rtf") << "{\\rtf1}";
     EXPECT_EQ(guideFolder(root + "/bin", "G.rtf"), root + "/bin");
-    std::filesystem::remove_all(root);
+    fs::remove_all(root);
 }
 
 }  // namespace

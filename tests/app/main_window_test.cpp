@@ -1,22 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QApplication>
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
-#include <QLabel>
 #include <QMessageBox>
-#include <QPlainTextEdit>
-#include <QProgressBar>
-#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTextCursor>
 #include <QTextEdit>
+#include <QTimer>
 
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <thread>
 #include <vector>
 
 #include "app/app_texts.h"
@@ -26,21 +23,52 @@
 #include "app/updater_app.h"
 #include "fake_probe.h"
 #include "file_bytes.h"
-#include "modal_driver.h"
 #include "platform/qt_serial_line.h"
 #include "platform/shell.h"
 #include "pty_device.h"
-#include "ui_frm_main.h"
+#include "ui_frm_main.h"  // and the widgets it names
 
 namespace k9 {
 namespace {
 
 using test::FakeProbe;
-using test::ModalDriver;
-using test::processUntil;
 using test::PtyDevice;
 
 const QSize kFixedSize{444, 328};
+
+// Acts on a modal window once it is on screen. The check runs on the loop that the modal
+// window spins itself, so nothing here waits for time to pass.
+class ModalDriver final {
+  public:
+    template <typename Window>
+    void when(std::function<void(Window&)> act) {
+        QTimer* raw = timers_.emplace_back(std::make_unique<QTimer>()).get();
+        QObject::connect(raw, &QTimer::timeout, [raw, act = std::move(act)] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                auto* window = dynamic_cast<Window*>(widget);
+                if (window != nullptr && window->isVisible()) {
+                    raw->stop();
+                    act(*window);
+                    return;
+                }
+            }
+        });
+        raw->start(0);
+    }
+
+  private:
+    std::vector<std::unique_ptr<QTimer>> timers_;
+};
+
+// Turns the event loop until the condition holds; false if it never does within `turns`.
+template <typename Condition>
+bool processUntil(Condition condition, int turns = 1000) {
+    for (int i = 0; i < turns && !condition(); ++i) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // lets a timer come due
+    }
+    return condition();
+}
 
 // Records each message box and answers it with No or OK.
 class ScriptedMessages final : public MessagePresenter {
@@ -69,23 +97,14 @@ std::vector<std::string> items(const QComboBox& box) {
 // What a guide window showed, read while it was open.
 struct GuideSeen {
     QString text;
-    QColor colour;
-    QStringList families;
-    double points = 0;
+    QTextCharFormat first;  // of the first character
     QColor background;
 };
 
 GuideSeen readGuide(const QTextEdit& box) {
-    GuideSeen seen;
-    seen.text = box.toPlainText();
     QTextCursor cursor(box.document());
     cursor.setPosition(1);
-    const QTextCharFormat format = cursor.charFormat();
-    seen.colour = format.foreground().color();
-    seen.families = format.fontFamilies().toStringList();
-    seen.points = format.fontPointSize();
-    seen.background = box.palette().color(QPalette::Base);
-    return seen;
+    return {box.toPlainText(), cursor.charFormat(), box.palette().color(QPalette::Base)};
 }
 
 // The application on offscreen widgets, with a fake port probe (1, 3 and 12 free, 2 held),
@@ -94,8 +113,6 @@ class AppTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("bin")));
-        exeDir = (dir.path() + "/bin").toStdString();
-        workDir = (dir.path() + "/work/").toStdString();
         config.webHost = "web.example";
         config.ftpHost = "127.0.0.1:1";
         config.workDir = workDir;
@@ -103,31 +120,20 @@ class AppTest : public ::testing::Test {
 
     void TearDown() override { app.reset(); }
 
-    void makeApp() {
-        AppServices services;
-        auto probe = std::make_unique<FakeProbe>();
-        probe->results = {{1, ProbeResult::Free},
-                          {2, ProbeResult::InUse},
-                          {3, ProbeResult::Free},
-                          {12, ProbeResult::Free}};
-        probe_ = probe.get();
-        services.probe = std::move(probe);
-        auto messages = std::make_unique<ScriptedMessages>();
-        messages_ = messages.get();
-        services.messages = std::move(messages);
-        auto shell = std::make_unique<RecordingShell>();
-        shell_ = shell.get();
-        services.shell = std::move(shell);
-        if (serial) {
-            services.serial = std::move(serial);
-        }
-        app = std::make_unique<UpdaterApp>(exeDir, config, std::move(services));
-        window().setOnEnd([this] { ++ends; });
-    }
-
     // Runs Form_Load, leaving the instructions with "Next" or with the close box.
     bool start(bool next = true) {
-        makeApp();
+        using enum ProbeResult;
+        AppServices services;
+        services.probe = std::make_unique<FakeProbe>();
+        probe_ = static_cast<FakeProbe*>(services.probe.get());
+        probe_->results = {{1, Free}, {2, InUse}, {3, Free}, {12, Free}};
+        services.messages = std::make_unique<ScriptedMessages>();
+        messages_ = static_cast<ScriptedMessages*>(services.messages.get());
+        services.shell = std::make_unique<RecordingShell>();
+        shell_ = static_cast<RecordingShell*>(services.shell.get());
+        services.serial = std::move(serial);
+        app = std::make_unique<UpdaterApp>(exeDir, config, std::move(services));
+        window().setOnEnd([this] { ++ends; });
         driver.when<StartDialog>([this, next](StartDialog& frmStart) {
             instructions = readGuide(frmStart.rtfStart());
             instructionsTitle = frmStart.windowTitle();
@@ -149,10 +155,17 @@ class AppTest : public ::testing::Test {
     MainWindow& window() { return app->window(); }
     Ui::frmMain& ui() { return window().ui(); }
     std::string selectedPort() { return ui().cboPort->currentText().toStdString(); }
+    // Every line of the status stays inside its label.
+    bool statusFits() {
+        const QLabel& label = *ui().lblStatus;
+        return QFontMetrics(label.font())
+                   .boundingRect(label.rect(), Qt::TextWordWrap, label.text())
+                   .height() <= label.height();
+    }
 
     QTemporaryDir dir;
-    std::string exeDir;
-    std::string workDir;
+    std::string exeDir = (dir.path() + "/bin").toStdString();
+    std::string workDir = (dir.path() + "/work/").toStdString();
     AppConfig config;
     std::unique_ptr<SerialLine> serial;
     ModalDriver driver;
@@ -165,15 +178,24 @@ class AppTest : public ::testing::Test {
     QString instructionsTitle;
 };
 
+const char* const kGuides[] = {"K9DownloadInstructions.rtf", "UserGuide.rtf"};
 const std::vector<std::string> kFiltered{" 1", "2 - In Use", " 3", " 12"};
 const std::vector<std::string> kAllPorts{" 1", " 2", " 3", " 4",  " 5",  " 6",
                                          " 7", " 8", " 9", " 10", " 11", " 12"};
 const std::vector<std::string> kFiles{"Cameras", "Cameras & Schools"};
 const std::vector<std::string> kFilesWithTest{"Cameras", "Cameras & Schools", "Test Locations"};
 
-TEST_F(AppTest, FirstStartFiltersThePortsAndShowsTheInstructions) {
+// One first start for everything that does not depend on the files found: the window as
+// designed, its menus and its display, then the settings it saves on close.
+TEST_F(AppTest, FirstStartShowsTheWindowItsMenusAndItsDisplay) {
     ASSERT_TRUE(start());
     EXPECT_EQ(instructionsTitle, QStringLiteral("Sentrel K9 Updater - Download Instructions"));
+    EXPECT_EQ(instructions.text.toStdString(),
+              "File in Use or Could Not Be Found (" + exeDir + "/K9DownloadInstructions.rtf)");
+    EXPECT_EQ(instructions.first.foreground().color(), QColor(Qt::white));
+    EXPECT_EQ(instructions.first.fontFamilies().toStringList(), QStringList{"tahoma"});
+    EXPECT_DOUBLE_EQ(instructions.first.fontPointSize(), 9.0);
+    EXPECT_EQ(instructions.background, QColor(Qt::black));
     EXPECT_TRUE(window().isVisible());
     EXPECT_EQ(window().windowTitle().toStdString(),
               "Sentrel K9 Updater (v" + std::string(K9_VERSION) + ")");
@@ -202,23 +224,139 @@ TEST_F(AppTest, FirstStartFiltersThePortsAndShowsTheInstructions) {
     const QFont statusFont = ui().lblStatus->font();
     EXPECT_LE(statusFont.pointSizeF(), 10.0);
     EXPECT_GE(statusFont.pointSizeF(), 8.0);
-    EXPECT_LE(QFontMetrics(statusFont)
-                  .boundingRect(ui().lblStatus->rect(), Qt::TextWordWrap, ui().lblStatus->text())
-                  .height(),
-              ui().lblStatus->height());
+    EXPECT_TRUE(statusFits());
     EXPECT_FALSE(statusFont.bold());
     EXPECT_TRUE(ui().lblStatus->alignment() & Qt::AlignLeft);
     EXPECT_EQ(ui().prgb1->value(), 0);
     EXPECT_TRUE(QDir(QString::fromStdString(workDir)).exists());
     EXPECT_FALSE(QFile::exists(QString::fromStdString(workDir + "QK.ini")));
 
+    // The window keeps its size.
+    EXPECT_FALSE(window().windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(window().windowFlags() & Qt::WindowMinimizeButtonHint);
+    window().resize(800, 600);
+    EXPECT_EQ(window().size(), kFixedSize);
+    window().showMaximized();
+    processUntil([] { return false; }, 5);
+    EXPECT_EQ(window().size(), kFixedSize);
+    EXPECT_FALSE(window().isMaximized());
+    window().showNormal();
+    EXPECT_EQ(window().size(), kFixedSize);
+    // The lower band is there, out of sight.
+    EXPECT_GE(ui().Label3->y(), ui().centralwidget->height());
+    EXPECT_GE(ui().Text2->y(), ui().centralwidget->height());
+    EXPECT_LE(ui().cmdGo->geometry().bottom(), ui().centralwidget->height());
+
+    // The selected port's device shows beside the list, over no designed control.
+    const auto* device = window().findChild<QLabel*>(QStringLiteral("lblPortDevice"));
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->text(), QStringLiteral("COM1"));
+    ui().cboPort->setCurrentIndex(1);
+    EXPECT_EQ(device->text(), QStringLiteral("COM2 - in use"));
+    ui().cboPort->setCurrentIndex(0);
+    EXPECT_EQ(ui().cboPort->itemData(3, Qt::ToolTipRole).toString(), QStringLiteral("COM12"));
+    for (const QWidget* designed : ui().centralwidget->findChildren<QWidget*>()) {
+        EXPECT_TRUE(designed == device || !designed->geometry().intersects(device->geometry()))
+            << designed->objectName().toStdString();
+    }
+    EXPECT_LE(device->geometry().bottom(), ui().centralwidget->height());
+
+    // Web pages open through the shell.
+    ui().mnuMainTroubleshooting->trigger();
+    ui().mnuMainDownload->trigger();
+    EXPECT_EQ(shell_->urls,
+              (std::vector<std::string>{"http://web.example?p=K9CheckListGuide",
+                                        "http://web.example/index.cfm?p=Software&d=type=K9"}));
+
+    // Help shows its guide afresh each time, on the window-frame grey.
+    for (int round = 0; round < 2; ++round) {
+        GuideSeen help;
+        driver.when<HelpDialog>([&help](HelpDialog& frmHelp) {
+            help = readGuide(frmHelp.rtfHelp());
+            EXPECT_EQ(frmHelp.focusWidget(),
+                      frmHelp.findChild<QPushButton*>(QStringLiteral("cmdOK")));
+            frmHelp.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+        });
+        ui().MnuMainHelp->trigger();
+        EXPECT_EQ(help.text.toStdString(),
+                  "File in Use or Could Not Be Found (" + exeDir + "/UserGuide.rtf)");
+        EXPECT_EQ(help.first.foreground().color(), QColor(Qt::white));
+        EXPECT_EQ(help.background, QColor(100, 100, 100));
+    }
+
+    // The busy pointer does not nest.
+    window().setBusyPointer(true);
+    window().setBusyPointer(true);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    window().setBusyPointer(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    window().setBusyPointer(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // Status and progress reach the screen coalesced.
+    int barChanges = 0;
+    QObject::connect(ui().prgb1, &QProgressBar::valueChanged, [&barChanges] { ++barChanges; });
+    for (int i = 1; i <= 2000; ++i) {
+        window().setProgress(i % 101);
+        window().setStatusText("Downloading Data... " + std::to_string(i) + " % \r\nSending");
+    }
+    // Nothing painted yet, but the logic reads back what it set.
+    EXPECT_EQ(barChanges, 0);
+    EXPECT_EQ(window().progress(), 2000 % 101);
+    const QString last = QStringLiteral("Downloading Data... 2000 % \nSending");
+    ASSERT_TRUE(processUntil([&] { return ui().lblStatus->text() == last; }));
+    EXPECT_EQ(ui().prgb1->value(), 2000 % 101);
+    EXPECT_EQ(barChanges, 1);
+
+    // The progress bar is red on white.
+    window().setProgress(50);
+    window().flushRepaints();
+    const QImage image = ui().prgb1->grab().toImage();
+    const int y = image.height() / 2;
+    EXPECT_EQ(QColor(image.pixel(image.width() / 4, y)), QColor(255, 0, 49));
+    EXPECT_EQ(QColor(image.pixel(image.width() * 7 / 8, y)), QColor(255, 255, 255));
+
+    // A longer status than the instructions (notes of kept locations below them) shrinks to
+    // fit, bold as the logic asks.
+    window().setStatusBold(true);
+    window().setStatusText(instructionsText() +
+                           "\r\n1 kept location of K9A0001, waiting since 2026-11-30 00:53, goes "
+                           "to the server with that unit's next update.");
+    window().flushRepaints();
+    EXPECT_LT(ui().lblStatus->font().pointSizeF(), 10.0);
+    EXPECT_TRUE(ui().lblStatus->font().bold());
+    EXPECT_TRUE(statusFits());
+
+    // The filter menu toggles its mark and rebuilds the list, probing only when turned on.
+    const std::size_t probes = probe_->probed.size();
+    EXPECT_EQ(probes, 12u);
+    ui().mnuMainFilter->trigger();
+    EXPECT_FALSE(ui().mnuMainFilter->isChecked());
+    EXPECT_EQ(items(*ui().cboPort), kAllPorts);
+    EXPECT_EQ(selectedPort(), " 1");
+    EXPECT_EQ(probe_->probed.size(), probes);
+    probe_->results = {{2, ProbeResult::InUse}};
+    ui().mnuMainFilter->trigger();
+    EXPECT_TRUE(ui().mnuMainFilter->isChecked());
+    EXPECT_EQ(items(*ui().cboPort), std::vector<std::string>{"2 - In Use"});
+    EXPECT_EQ(ui().cboPort->currentIndex(), -1);
+    ASSERT_EQ(messages_->shown.size(), 1u);
+    EXPECT_EQ(messages_->shown[0].title, "Sentrel K9 Updater - Com Port Error");
+    EXPECT_EQ(probe_->probed.size(), probes + 12);
+
     window().close();
-    EXPECT_EQ(readIni(), "*1*1*\r\n");
+    EXPECT_EQ(readIni(), "**1*\r\n");
     EXPECT_EQ(ends, 1);
     EXPECT_FALSE(window().isVisible());
 }
 
-TEST_F(AppTest, SettingsFileIsReadAndWrittenBack) {
+// With the guides beside the program, which show white on their background.
+TEST_F(AppTest, SettingsFileIsReadAndWrittenBackAndGuidesBesideTheProgramAreShown) {
+    for (const char* name : kGuides) {
+        ASSERT_TRUE(QFile::copy(QStringLiteral(K9_DOCS_DIR "/") + name,
+                                QString::fromStdString(exeDir + "/") + name));
+    }
     struct Case {
         const char* ini;
         bool filter;
@@ -250,118 +388,31 @@ TEST_F(AppTest, SettingsFileIsReadAndWrittenBack) {
         EXPECT_EQ(readIni(), c.written) << c.ini;
         app.reset();
     }
+    EXPECT_FALSE(instructions.text.startsWith(QStringLiteral("File in Use")));
+    EXPECT_GT(instructions.text.size(), 200);
+    EXPECT_EQ(instructions.first.foreground().color(), QColor(Qt::white));
+    EXPECT_EQ(instructions.first.fontFamilies().toStringList(), QStringList{"tahoma"});
 }
 
-TEST_F(AppTest, FilterMenuTogglesTheMarkAndRebuildsTheList) {
-    ASSERT_TRUE(start());
-    const std::size_t probes = probe_->probed.size();
-    EXPECT_EQ(probes, 12u);
-    ui().mnuMainFilter->trigger();
-    EXPECT_FALSE(ui().mnuMainFilter->isChecked());
-    EXPECT_EQ(items(*ui().cboPort), kAllPorts);
-    EXPECT_EQ(selectedPort(), " 1");
-    EXPECT_EQ(probe_->probed.size(), probes);
-
-    probe_->results = {{2, ProbeResult::InUse}};
-    ui().mnuMainFilter->trigger();
-    EXPECT_TRUE(ui().mnuMainFilter->isChecked());
-    EXPECT_EQ(items(*ui().cboPort), std::vector<std::string>{"2 - In Use"});
-    EXPECT_EQ(ui().cboPort->currentIndex(), -1);
-    ASSERT_EQ(messages_->shown.size(), 1u);
-    EXPECT_EQ(messages_->shown[0].title, "Sentrel K9 Updater - Com Port Error");
-    EXPECT_EQ(probe_->probed.size(), probes + 12);
-
-    window().close();
-    EXPECT_EQ(readIni(), "**1*\r\n");
-}
-
-TEST_F(AppTest, InstructionsClosedWithoutNextEndsBeforeTheWorkingFolder) {
+// Instructions closed without "Next" end before the working folder is made; a folder that
+// cannot be made ends the program with a message.
+TEST_F(AppTest, StartsThatEndBeforeTheWindowShows) {
     EXPECT_FALSE(start(false));
     EXPECT_FALSE(window().isVisible());
     EXPECT_FALSE(QDir(QString::fromStdString(workDir)).exists());
     EXPECT_TRUE(probe_->probed.empty());
     EXPECT_TRUE(messages_->shown.empty());
     EXPECT_EQ(ends, 0);
-}
+    app.reset();
 
-TEST_F(AppTest, MissingGuidesSayWhereTheyWereLookedFor) {
-    ASSERT_TRUE(start());
-    EXPECT_EQ(instructions.text.toStdString(),
-              "File in Use or Could Not Be Found (" + exeDir + "/K9DownloadInstructions.rtf)");
-    EXPECT_EQ(instructions.colour, QColor(Qt::white));
-    EXPECT_EQ(instructions.families, QStringList{QStringLiteral("tahoma")});
-    EXPECT_DOUBLE_EQ(instructions.points, 9.0);
-    EXPECT_EQ(instructions.background, QColor(Qt::black));
-
-    // Help shows its guide afresh each time, on the window-frame grey.
-    for (int round = 0; round < 2; ++round) {
-        GuideSeen help;
-        driver.when<HelpDialog>([&help](HelpDialog& frmHelp) {
-            help = readGuide(frmHelp.rtfHelp());
-            EXPECT_EQ(frmHelp.focusWidget(),
-                      frmHelp.findChild<QPushButton*>(QStringLiteral("cmdOK")));
-            frmHelp.findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
-        });
-        ui().MnuMainHelp->trigger();
-        EXPECT_EQ(help.text.toStdString(),
-                  "File in Use or Could Not Be Found (" + exeDir + "/UserGuide.rtf)");
-        EXPECT_EQ(help.colour, QColor(Qt::white));
-        EXPECT_EQ(help.background, QColor(100, 100, 100));
-    }
-}
-
-TEST_F(AppTest, GuidesBesideTheProgramAreShownWhiteOnTheirBackground) {
-    for (const char* name : {"K9DownloadInstructions.rtf", "UserGuide.rtf"}) {
-        ASSERT_TRUE(QFile::copy(QStringLiteral(K9_DOCS_DIR "/") + name,
-                                QString::fromStdString(exeDir + "/") + name));
-    }
-    ASSERT_TRUE(start());
-    EXPECT_FALSE(instructions.text.startsWith(QStringLiteral("File in Use")));
-    EXPECT_GT(instructions.text.size(), 200);
-    EXPECT_EQ(instructions.colour, QColor(Qt::white));
-    EXPECT_EQ(instructions.families, QStringList{QStringLiteral("tahoma")});
-}
-
-TEST_F(AppTest, TheWindowKeepsItsSize) {
-    ASSERT_TRUE(start());
-    EXPECT_FALSE(window().windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_TRUE(window().windowFlags() & Qt::WindowMinimizeButtonHint);
-    window().resize(800, 600);
-    EXPECT_EQ(window().size(), kFixedSize);
-    window().showMaximized();
-    processUntil([] { return false; }, 5);
-    EXPECT_EQ(window().size(), kFixedSize);
-    EXPECT_FALSE(window().isMaximized());
-    window().showNormal();
-    EXPECT_EQ(window().size(), kFixedSize);
-    // The lower band is there, out of sight.
-    EXPECT_GE(ui().Label3->y(), ui().centralwidget->height());
-    EXPECT_GE(ui().Text2->y(), ui().centralwidget->height());
-    EXPECT_LE(ui().cmdGo->geometry().bottom(), ui().centralwidget->height());
-}
-
-TEST_F(AppTest, SelectedPortsDeviceShowsBesideTheListOverNoDesignedControl) {
-    ASSERT_TRUE(start());
-    const auto* device = window().findChild<QLabel*>(QStringLiteral("lblPortDevice"));
-    ASSERT_NE(device, nullptr);
-    EXPECT_EQ(device->text(), QStringLiteral("COM1"));
-    ui().cboPort->setCurrentIndex(1);
-    EXPECT_EQ(device->text(), QStringLiteral("COM2 - in use"));
-    EXPECT_EQ(ui().cboPort->itemData(3, Qt::ToolTipRole).toString(), QStringLiteral("COM12"));
-    for (const QWidget* designed : ui().centralwidget->findChildren<QWidget*>()) {
-        EXPECT_TRUE(designed == device || !designed->geometry().intersects(device->geometry()))
-            << designed->objectName().toStdString();
-    }
-    EXPECT_LE(device->geometry().bottom(), ui().centralwidget->height());
-}
-
-TEST_F(AppTest, WebPagesOpenThroughTheShell) {
-    ASSERT_TRUE(start());
-    ui().mnuMainTroubleshooting->trigger();
-    ui().mnuMainDownload->trigger();
-    EXPECT_EQ(shell_->urls,
-              (std::vector<std::string>{"http://web.example?p=K9CheckListGuide",
-                                        "http://web.example/index.cfm?p=Software&d=type=K9"}));
+    ASSERT_TRUE(std::ofstream((dir.path() + "/blocker").toStdString()));
+    config.workDir = (dir.path() + "/blocker/work").toStdString();
+    EXPECT_FALSE(start());
+    ASSERT_EQ(messages_->shown.size(), 1u);
+    EXPECT_EQ(messages_->shown[0].text, folderFailureText(config.workDir));
+    EXPECT_EQ(messages_->shown[0].title, "Sentrel K9 Error");
+    EXPECT_EQ(messages_->shown[0].icon, MessageIcon::Critical);
+    EXPECT_FALSE(window().isVisible());
 }
 
 // Damaged files on the PC: the program starts, stays usable and leaves clean files behind.
@@ -370,6 +421,11 @@ TEST_F(AppTest, DamagedLocalFilesLeaveTheProgramUsable) {
     const std::string deep = "{\\rtf1 " + std::string(200000, '{') + "deep";
     const std::string hostile = "{\\rtf1\\ansi " + std::string(100000, '\\') + "\\u-99999999999" +
                                 "\\'zz{\\*\\pict " + std::string(3000000, 'f') + "}}}}}{{{";
+    const auto guides = [this](const std::string& bytes) {
+        for (const char* name : kGuides) {
+            std::ofstream(exeDir + "/" + name) << bytes;
+        }
+    };
     struct Case {
         std::string scenario;
         std::function<void()> arrange;
@@ -380,18 +436,8 @@ TEST_F(AppTest, DamagedLocalFilesLeaveTheProgramUsable) {
          [&] { writeIni(std::string("\0\xff*\x01\x02*\x80\0\n\r\xfe", 12)); }, "*1*1*\r\n"},
         {"settings file of 32 MB", [&] { writeIni("*3*0*" + std::string(32 << 20, 'x')); },
          "*3*0*\r\n"},
-        {"guides nested 200,000 deep",
-         [&] {
-             std::ofstream(exeDir + "/K9DownloadInstructions.rtf") << deep;
-             std::ofstream(exeDir + "/UserGuide.rtf") << deep;
-         },
-         "*1*1*\r\n"},
-        {"guides of hostile control words",
-         [&] {
-             std::ofstream(exeDir + "/K9DownloadInstructions.rtf") << hostile;
-             std::ofstream(exeDir + "/UserGuide.rtf") << hostile;
-         },
-         "*1*1*\r\n"},
+        {"guides nested 200,000 deep", [&] { guides(deep); }, "*1*1*\r\n"},
+        {"guides of hostile control words", [&] { guides(hostile); }, "*1*1*\r\n"},
     };
     std::ofstream table("fault-matrix-local.txt");
     for (const auto& c : cases) {
@@ -406,69 +452,15 @@ TEST_F(AppTest, DamagedLocalFilesLeaveTheProgramUsable) {
         ui().MnuMainHelp->trigger();
         window().close();
         EXPECT_EQ(readIni(), c.written) << c.scenario;
-        table << "local | " << c.scenario << " | "
-              << (::testing::Test::HasFailure() ? "FAILED"
-                                                : "starts, Help opens, QK.ini rewritten as " +
-                                                      c.written.substr(0, c.written.size() - 2))
-              << "\n";
+        const std::string outcome =
+            "starts, Help opens, QK.ini rewritten as " + c.written.substr(0, c.written.size() - 2);
+        table << "local | " << c.scenario << " | " << (HasFailure() ? "FAILED" : outcome) << "\n";
         app.reset();
         QFile::remove(QString::fromStdString(workDir + "QK.ini"));
-        QFile::remove(QString::fromStdString(exeDir + "/K9DownloadInstructions.rtf"));
-        QFile::remove(QString::fromStdString(exeDir + "/UserGuide.rtf"));
+        for (const char* name : kGuides) {
+            QFile::remove(QString::fromStdString(exeDir + "/" + name));
+        }
     }
-}
-
-TEST_F(AppTest, FolderThatCannotBeCreatedEndsTheProgram) {
-    QFile blocker(dir.path() + "/blocker");
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    config.workDir = (dir.path() + "/blocker/work").toStdString();
-    EXPECT_FALSE(start());
-    ASSERT_EQ(messages_->shown.size(), 1u);
-    EXPECT_EQ(messages_->shown[0].text, folderFailureText(config.workDir));
-    EXPECT_EQ(messages_->shown[0].title, "Sentrel K9 Error");
-    EXPECT_EQ(messages_->shown[0].icon, MessageIcon::Critical);
-    EXPECT_FALSE(window().isVisible());
-}
-
-TEST_F(AppTest, StatusAndProgressReachTheScreenCoalesced) {
-    ASSERT_TRUE(start());
-    window().flushRepaints();
-    int barChanges = 0;
-    QObject::connect(ui().prgb1, &QProgressBar::valueChanged, [&barChanges] { ++barChanges; });
-    for (int i = 1; i <= 2000; ++i) {
-        window().setProgress(i % 101);
-        window().setStatusText("Downloading Data... " + std::to_string(i) + " % \r\nSending");
-    }
-    // Nothing painted yet, but the logic reads back what it set.
-    EXPECT_EQ(barChanges, 0);
-    EXPECT_EQ(window().progress(), 2000 % 101);
-    const QString last = QStringLiteral("Downloading Data... 2000 % \nSending");
-    ASSERT_TRUE(processUntil([&] { return ui().lblStatus->text() == last; }));
-    EXPECT_EQ(ui().prgb1->value(), 2000 % 101);
-    EXPECT_EQ(barChanges, 1);
-}
-
-TEST_F(AppTest, ProgressBarIsRedOnWhite) {
-    ASSERT_TRUE(start());
-    window().setProgress(50);
-    window().flushRepaints();
-    const QImage image = ui().prgb1->grab().toImage();
-    const int y = image.height() / 2;
-    EXPECT_EQ(QColor(image.pixel(image.width() / 4, y)), QColor(255, 0, 49));
-    EXPECT_EQ(QColor(image.pixel(image.width() * 7 / 8, y)), QColor(255, 255, 255));
-}
-
-TEST_F(AppTest, BusyPointerDoesNotNest) {
-    ASSERT_TRUE(start());
-    window().setBusyPointer(true);
-    window().setBusyPointer(true);
-    ASSERT_NE(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    window().setBusyPointer(false);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    window().setBusyPointer(false);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 // Kept when the configuration asks for it, or when chosen from the menu at an earlier start.
@@ -486,30 +478,11 @@ TEST_F(AppTest, SupportTraceIsKeptWhenConfiguredOrChosenBefore) {
     }
 }
 
-// A longer status than the instructions (notes of kept locations below them) shrinks to fit,
-// bold as the logic asks.
-TEST_F(AppTest, ALongStatusShrinksToFitTheLabel) {
-    ASSERT_TRUE(start());
-    window().setStatusBold(true);
-    window().setStatusText(instructionsText() +
-                           "\r\n1 kept location of K9A0001, waiting since 2026-11-30 00:53, goes "
-                           "to the server with that unit's next update.");
-    window().flushRepaints();
-    const QLabel& label = *ui().lblStatus;
-    EXPECT_LT(label.font().pointSizeF(), 10.0);
-    EXPECT_TRUE(label.font().bold());
-    EXPECT_LE(QFontMetrics(label.font())
-                  .boundingRect(label.rect(), Qt::TextWordWrap, label.text())
-                  .height(),
-              label.height());
-}
-
 TEST_F(AppTest, ExitDuringARunClosesThePortSavesAndEnds) {
     PtyDevice pty;
     config.ports = {{1, pty.path()}};
-    auto line = std::make_unique<QtSerialLine>(config.ports);
-    QtSerialLine* port = line.get();
-    serial = std::move(line);
+    serial = std::make_unique<QtSerialLine>(config.ports);
+    const auto* port = static_cast<QtSerialLine*>(serial.get());
     ASSERT_TRUE(start());
     ASSERT_EQ(selectedPort(), " 1");
 
@@ -538,35 +511,29 @@ TEST(MessageBoxes, IconButtonsTitleAndLineBreaks) {
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
     } seen;
-    const auto record = [&seen](QMessageBox& box) {
-        seen = {box.windowTitle(), box.text(), box.icon(), box.standardButtons()};
+    // Shows the message, keeps what its box showed and answers with `click`.
+    const auto show = [&](const Message& message, QMessageBox::StandardButton click) {
+        driver.when<QMessageBox>([&seen, click](QMessageBox& box) {
+            seen = {box.windowTitle(), box.text(), box.icon(), box.standardButtons()};
+            box.button(click)->click();
+        });
+        return presenter.show(nullptr, message);
     };
-    driver.when<QMessageBox>([&](QMessageBox& box) {
-        record(box);
-        box.button(QMessageBox::Ok)->click();
-    });
-    EXPECT_EQ(presenter.show(nullptr, Message{"one\r\ntwo", ""}), MessageAnswer::Ok);
+    EXPECT_EQ(show(Message{"one\r\ntwo", ""}, QMessageBox::Ok), MessageAnswer::Ok);
     EXPECT_EQ(seen.title, QStringLiteral("Sentrel K9 Updater"));
     EXPECT_EQ(seen.text, QStringLiteral("one\ntwo"));
     EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
     EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 
-    driver.when<QMessageBox>([&](QMessageBox& box) {
-        record(box);
-        box.button(QMessageBox::Yes)->click();
-    });
-    EXPECT_EQ(presenter.show(nullptr, Message{"Retry?", "K9 updating unsuccessful",
-                                              MessageIcon::Question, MessageButtons::YesNo}),
+    EXPECT_EQ(show(Message{"Retry?", "K9 updating unsuccessful", MessageIcon::Question,
+                           MessageButtons::YesNo},
+                   QMessageBox::Yes),
               MessageAnswer::Yes);
     EXPECT_EQ(seen.title, QStringLiteral("K9 updating unsuccessful"));
     EXPECT_EQ(seen.icon, QMessageBox::Question);
     EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
 
-    driver.when<QMessageBox>([&](QMessageBox& box) {
-        record(box);
-        box.button(QMessageBox::Ok)->click();
-    });
-    presenter.show(nullptr, Message{"x", "Sentrel Updater", MessageIcon::Exclamation});
+    show(Message{"x", "Sentrel Updater", MessageIcon::Exclamation}, QMessageBox::Ok);
     EXPECT_EQ(seen.icon, QMessageBox::Warning);
 }
 

@@ -50,21 +50,17 @@ TEST(PortAccess, TellsFreeAbsentBusyAndDeniedApart) {
     ::mkfifo((root + "/fifo").c_str(), 0600);
     fs::create_symlink(pty.path(), root + "/link");
     fs::create_symlink(root + "/gone", root + "/dangling");
-    const std::vector<std::pair<std::string, PortAccess>> cases{
-        {pty.path(), PortAccess::Free},           {root + "/link", PortAccess::Free},
-        {root + "/file", PortAccess::Absent},     {root + "/folder", PortAccess::Absent},
-        {root + "/fifo", PortAccess::Absent},  // opening it could wait for a writer
-        {root + "/dangling", PortAccess::Absent}, {"/dev/null", PortAccess::Absent},
-    };
-    for (const auto& [path, access] : cases) {
-        EXPECT_EQ(checkPortAccess(path).access, access) << path;
-        if (access == PortAccess::Absent) {
-            // No port to the list and to opening either.
-            EXPECT_EQ(QtPortProbe({{1, path}}).probe(1), ProbeResult::Absent) << path;
-            QtSerialLine line({{1, path}});
-            EXPECT_EQ(test::errorNumberOf([&] { line.setPortOpen(true); }), err::kInvalidPortNumber)
-                << path;
-        }
+    for (const std::string& path : {pty.path(), root + "/link"}) {
+        EXPECT_EQ(checkPortAccess(path).access, PortAccess::Free) << path;
+    }
+    // No port, to the list and to opening either; opening the fifo could wait for a writer.
+    for (const std::string& path : {root + "/file", root + "/folder", root + "/fifo",
+                                    root + "/dangling", std::string("/dev/null")}) {
+        EXPECT_EQ(checkPortAccess(path).access, PortAccess::Absent) << path;
+        EXPECT_EQ(QtPortProbe({{1, path}}).probe(1), ProbeResult::Absent) << path;
+        QtSerialLine line({{1, path}});
+        EXPECT_EQ(test::errorNumberOf([&] { line.setPortOpen(true); }), err::kInvalidPortNumber)
+            << path;
     }
     QtSerialLine holder({{1, root + "/link"}});
     holder.setPortOpen(true);
@@ -79,18 +75,13 @@ TEST(PortAccess, TellsFreeAbsentBusyAndDeniedApart) {
 
 TEST(PortLock, ReadsTheHolderFromTheLockFile) {
     const std::int32_t binary = 4321;
-    const std::vector<std::pair<std::string, long>> cases{
-        {"      4321\n", 4321},
-        {"4321\nk9updater\nhost\n", 4321},
-        {std::string(reinterpret_cast<const char*>(&binary), 4), 4321},
-        {"", 0},
-        {"k9\n", 0},
-        {"43x1\n", 0},
-        {"-5\n", 0},
-        {"12345678901\n", 0},
-    };
-    for (const auto& [content, pid] : cases) {
-        EXPECT_EQ(lockFilePid(content), pid) << content;
+    const std::string holder[] = {"      4321\n", "4321\nk9updater\nhost\n",
+                                  std::string(reinterpret_cast<const char*>(&binary), 4)};
+    for (const std::string& content : holder) {
+        EXPECT_EQ(lockFilePid(content), 4321) << content;
+    }
+    for (const char* content : {"", "k9\n", "43x1\n", "-5\n", "12345678901\n"}) {
+        EXPECT_EQ(lockFilePid(content), 0) << content;
     }
     QTemporaryDir dir;
     const std::string folder = dir.path().toStdString();

@@ -17,6 +17,7 @@ namespace {
 
 using test::FakeProbe;
 using test::RecordingView;
+using enum ProbeResult;
 
 const std::string kCaption = "Sentrel K9 Updater - Com Port Error";
 const std::string kNoPorts =
@@ -28,117 +29,12 @@ const std::string kAllInUse =
 const std::vector<std::string> kAllPorts{" 1", " 2", " 3", " 4",  " 5",  " 6",
                                          " 7", " 8", " 9", " 10", " 11", " 12"};
 
-class PortDiscoveryTest : public ::testing::Test {
-  protected:
-    // Clicks with the check mark off, so the click turns the filter on.
-    void clickToFilter() {
-        view.setFilterChecked(false);
-        discovery.mnuMainFilter_Click();
-    }
-
-    RecordingView view;
-    FakeProbe probe;
-    PortDiscovery discovery{view, probe, "Sentrel K9"};
-};
-
-TEST_F(PortDiscoveryTest, FilteredListShowsFreeAndHeldPortsInOrder) {
-    struct Case {
-        const char* name;
-        std::map<int, ProbeResult> results;
-        std::vector<std::string> entries;
-    };
-    const std::vector<Case> cases{
-        {"two free", {{1, ProbeResult::Free}, {4, ProbeResult::Free}}, {" 1", " 4"}},
-        // The first entry is selected even when it is a port in use.
-        {"held below free",
-         {{1, ProbeResult::InUse}, {3, ProbeResult::Free}},
-         {"1 - In Use", " 3"}},
-        {"two digits", {{12, ProbeResult::Free}, {10, ProbeResult::InUse}}, {"10 - In Use", " 12"}},
-        {"other failures are left out", {{2, ProbeResult::Other}, {5, ProbeResult::Free}}, {" 5"}},
-    };
-    for (const auto& c : cases) {
-        probe.results = c.results;
-        view.messages.clear();
-        clickToFilter();
-        EXPECT_TRUE(view.filterChecked()) << c.name;
-        EXPECT_EQ(view.ports, c.entries) << c.name;
-        EXPECT_EQ(view.selectedPort(), 0) << c.name;
-        EXPECT_TRUE(view.messages.empty()) << c.name;
-    }
-}
-
-TEST_F(PortDiscoveryTest, NoUsablePortIsReportedOnce) {
-    struct Case {
-        const char* name;
-        std::map<int, ProbeResult> results;
-        std::vector<std::string> entries;
-        std::string message;  // empty: none
-    };
-    std::map<int, ProbeResult> allOther;
-    for (int port = 1; port <= 12; ++port) {
-        allOther[port] = ProbeResult::Other;
-    }
-    const std::vector<Case> cases{
-        {"all held", {{2, ProbeResult::InUse}}, {"2 - In Use"}, kAllInUse},
-        {"no ports at all", {}, {}, kNoPorts},
-        {"all failing otherwise", allOther, {}, ""},
-        {"one absent short of all", {{7, ProbeResult::Other}}, {}, ""},
-    };
-    for (const auto& c : cases) {
-        probe.results = c.results;
-        view.messages.clear();
-        clickToFilter();
-        EXPECT_EQ(view.ports, c.entries) << c.name;
-        EXPECT_EQ(view.selectedPort(), -1) << c.name;
-        if (c.message.empty()) {
-            EXPECT_TRUE(view.messages.empty()) << c.name;
-            continue;
-        }
-        ASSERT_EQ(view.messages.size(), 1u) << c.name;
-        EXPECT_EQ(view.messages[0].text, c.message) << c.name;
-        EXPECT_EQ(view.messages[0].title, kCaption) << c.name;
-        EXPECT_EQ(view.messages[0].icon, MessageIcon::None) << c.name;
-        EXPECT_EQ(view.messages[0].buttons, MessageButtons::Ok) << c.name;
-        EXPECT_TRUE(view.filterChecked()) << c.name;
-    }
-}
-
-TEST_F(PortDiscoveryTest, AFailingProbeFallsBackToThePlainList) {
-    probe.results = {{1, ProbeResult::Free}, {2, ProbeResult::InUse}};
-    probe.failing = 5;
-    clickToFilter();
-    ASSERT_EQ(view.messages.size(), 1u);
-    EXPECT_EQ(view.messages[0].text,
-              "An error occured while checking for available Com Ports. \r\n"
-              "Switching to default list.");
-    EXPECT_EQ(view.messages[0].title, "Sentrel K9 Updater");
-    EXPECT_EQ(view.messages[0].icon, MessageIcon::Information);
-    EXPECT_FALSE(view.filterChecked());
-    // The entries of the interrupted probe are gone.
-    EXPECT_EQ(view.ports, kAllPorts);
-    EXPECT_EQ(view.selectedPort(), 0);
-    // The next click turns the filter on and probes again.
-    probe.failing = 0;
-    discovery.mnuMainFilter_Click();
-    EXPECT_TRUE(view.filterChecked());
-    EXPECT_EQ(view.ports, (std::vector<std::string>{" 1", "2 - In Use"}));
-}
-
-PortIdentity node(const std::string& device, bool present) {
-    PortIdentity id;
-    id.device = device;
-    id.present = present;
-    return id;
-}
-
 // Port N is /dev/ttyUSBN, present when it has a result; the rest are absent.
 class DeviceProbe final : public PortProbe {
   public:
-    ProbeResult probe(int port) override {
-        return results.count(port) ? results[port] : ProbeResult::Absent;
-    }
+    ProbeResult probe(int port) override { return results.count(port) ? results[port] : Absent; }
     PortIdentity identify(int port) override {
-        return node("/dev/ttyUSB" + std::to_string(port), results.count(port) > 0);
+        return {.device = "/dev/ttyUSB" + std::to_string(port), .present = results.count(port) > 0};
     }
     PortAccessReport access(int port) override { return reports[port]; }
 
@@ -156,6 +52,86 @@ std::string joinText(const std::string& device) {
            "usermod -aG dialout $USER\r\nthen log out and log in again.";
 }
 
+// The list over either probe, clicked with the check mark off so the click turns the filter on.
+template <typename Probe>
+class ListTest : public ::testing::Test {
+  protected:
+    void filterOn(std::map<int, ProbeResult> results) {
+        probe.results = std::move(results);
+        view.messages.clear();
+        view.setFilterChecked(false);
+        discovery.mnuMainFilter_Click();
+    }
+
+    VirtualEventLoop loop;
+    RecordingView view;
+    Probe probe;
+    PortDiscovery discovery{view, probe, "Sentrel K9"};
+    PortRefresh refresh{loop, view, discovery,
+                        [this] { return std::to_string(probe.results.size()); }};
+};
+using PortDiscoveryTest = ListTest<FakeProbe>;
+using PortListTest = ListTest<DeviceProbe>;
+
+TEST_F(PortDiscoveryTest, FilteredListShowsFreeAndHeldPortsOrSaysWhyNotAndAFailureFallsBack) {
+    struct Case {
+        const char* name;
+        std::map<int, ProbeResult> results;
+        std::vector<std::string> entries;
+        int selected;
+        std::string message;  // empty: none
+    };
+    std::map<int, ProbeResult> allOther;
+    for (int port = 1; port <= 12; ++port) {
+        allOther[port] = Other;
+    }
+    const std::vector<Case> cases{
+        {"two free", {{1, Free}, {4, Free}}, {" 1", " 4"}, 0, ""},
+        // The first entry is selected even when it is a port in use.
+        {"held below free", {{1, InUse}, {3, Free}}, {"1 - In Use", " 3"}, 0, ""},
+        {"two digits", {{12, Free}, {10, InUse}}, {"10 - In Use", " 12"}, 0, ""},
+        {"other failures are left out", {{2, Other}, {5, Free}}, {" 5"}, 0, ""},
+        {"all held", {{2, InUse}}, {"2 - In Use"}, -1, kAllInUse},
+        {"no ports at all", {}, {}, -1, kNoPorts},
+        {"all failing otherwise", allOther, {}, -1, ""},
+        {"one absent short of all", {{7, Other}}, {}, -1, ""},
+    };
+    for (const auto& c : cases) {
+        filterOn(c.results);
+        EXPECT_TRUE(view.filterChecked()) << c.name;
+        EXPECT_EQ(view.ports, c.entries) << c.name;
+        EXPECT_EQ(view.selectedPort(), c.selected) << c.name;
+        if (c.message.empty()) {
+            EXPECT_TRUE(view.messages.empty()) << c.name;
+            continue;
+        }
+        ASSERT_EQ(view.messages.size(), 1u) << c.name;
+        EXPECT_EQ(view.messages[0].text, c.message) << c.name;
+        EXPECT_EQ(view.messages[0].title, kCaption) << c.name;
+        EXPECT_EQ(view.messages[0].icon, MessageIcon::None) << c.name;
+        EXPECT_EQ(view.messages[0].buttons, MessageButtons::Ok) << c.name;
+    }
+
+    // A failing probe falls back to the plain list.
+    probe.failing = 5;
+    filterOn({{1, Free}, {2, InUse}});
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].text,
+              "An error occured while checking for available Com Ports. \r\n"
+              "Switching to default list.");
+    EXPECT_EQ(view.messages[0].title, "Sentrel K9 Updater");
+    EXPECT_EQ(view.messages[0].icon, MessageIcon::Information);
+    EXPECT_FALSE(view.filterChecked());
+    // The entries of the interrupted probe are gone.
+    EXPECT_EQ(view.ports, kAllPorts);
+    EXPECT_EQ(view.selectedPort(), 0);
+    // The next click turns the filter on and probes again.
+    probe.failing = 0;
+    discovery.mnuMainFilter_Click();
+    EXPECT_TRUE(view.filterChecked());
+    EXPECT_EQ(view.ports, (std::vector<std::string>{" 1", "2 - In Use"}));
+}
+
 TEST(PortTexts, SummaryAndPermissionAdvice) {
     const std::string byId = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10K-if00-port0";
     const PortIdentity ftdi{"/dev/ttyUSB0", "/dev/ttyUSB0", "",  "FT232R USB UART", "FTDI", "A10K",
@@ -166,7 +142,7 @@ TEST(PortTexts, SummaryAndPermissionAdvice) {
     const std::vector<std::pair<PortIdentity, std::string>> summaries{
         {ftdi, "/dev/ttyUSB0 - " + adapter},
         {viaLink, byId + " -> /dev/ttyUSB0 - " + adapter},
-        {node("/dev/ttyUSB3", false), "/dev/ttyUSB3 - not present"},
+        {PortIdentity{.device = "/dev/ttyUSB3"}, "/dev/ttyUSB3 - not present"},
         // An adapter that names nothing but its ids is still called one.
         {PortIdentity{"/dev/ttyUSB1", "/dev/ttyUSB1", "", "", "", "", 0x1a86, 0x7523, true},
          "/dev/ttyUSB1 - USB serial adapter (1a86:7523)"},
@@ -188,30 +164,12 @@ TEST(PortTexts, SummaryAndPermissionAdvice) {
     }
 }
 
-class PortListTest : public ::testing::Test {
-  protected:
-    void filterOn(std::map<int, ProbeResult> results) {
-        probe.results = std::move(results);
-        view.messages.clear();
-        view.setFilterChecked(false);
-        discovery.mnuMainFilter_Click();
-    }
-
-    VirtualEventLoop loop;
-    test::RecordingView view;
-    DeviceProbe probe;
-    PortDiscovery discovery{view, probe, "Sentrel K9"};
-    PortRefresh refresh{loop, view, discovery,
-                        [this] { return std::to_string(probe.results.size()); }};
-};
-
-TEST_F(PortListTest, NoAvailablePortTellsPermissionFromBusy) {
+TEST_F(PortListTest, NoAvailablePortTellsPermissionFromBusyAndRefreshKeepsTheNumber) {
     probe.reports = {{5, denied("dialout")}, {6, {PortAccess::Busy, 77, "", false, false}}};
     const std::vector<std::pair<std::map<int, ProbeResult>, std::string>> cases{
-        {{{6, ProbeResult::InUse}}, kAllInUse},
-        {{{5, ProbeResult::Denied}}, joinText("/dev/ttyUSB5")},
-        {{{5, ProbeResult::Denied}, {6, ProbeResult::InUse}},
-         kAllInUse + "\r\n\r\n" + joinText("/dev/ttyUSB5")},
+        {{{6, InUse}}, kAllInUse},
+        {{{5, Denied}}, joinText("/dev/ttyUSB5")},
+        {{{5, Denied}, {6, InUse}}, kAllInUse + "\r\n\r\n" + joinText("/dev/ttyUSB5")},
     };
     for (const auto& [results, text] : cases) {
         filterOn(results);
@@ -224,14 +182,13 @@ TEST_F(PortListTest, NoAvailablePortTellsPermissionFromBusy) {
     EXPECT_EQ(view.portTooltips[1], "/dev/ttyUSB6 - in use by process 77");
 
     // The selected entry's device beside the list; unfiltered, an absent one says so.
-    filterOn({{4, ProbeResult::Free}, {5, ProbeResult::Denied}});
+    filterOn({{4, Free}, {5, Denied}});
     EXPECT_EQ(view.portDetail, "/dev/ttyUSB4");
     discovery.mnuMainFilter_Click();
     EXPECT_EQ(view.portDetail, "/dev/ttyUSB1 - not present");
     EXPECT_EQ(view.portTooltips.size(), 12u);
-}
 
-TEST_F(PortListTest, RefreshKeepsTheNumberAndWaitsForTheRunsEnd) {
+    // A refresh keeps the number and waits for the run's end.
     const auto plug = [this](std::map<int, ProbeResult> results) {
         probe.results = std::move(results);
         for (int i = 0; i < 3; ++i) {  // the node, its mode, its by-id link
@@ -240,19 +197,18 @@ TEST_F(PortListTest, RefreshKeepsTheNumberAndWaitsForTheRunsEnd) {
         }
         loop.advance(kDeviceSettleMs);
     };
-    const ProbeResult free = ProbeResult::Free;
-    filterOn({{1, free}, {3, free}});
+    filterOn({{1, Free}, {3, Free}});
     view.selectPort(1);  // " 3"
-    plug({{1, free}, {2, free}, {3, free}});
+    plug({{1, Free}, {2, Free}, {3, Free}});
     EXPECT_EQ(view.ports, (std::vector<std::string>{" 1", " 2", " 3"}));
     EXPECT_EQ(view.selectedPort(), 2);
-    plug({{1, free}, {3, ProbeResult::InUse}});
+    plug({{1, Free}, {3, InUse}});
     EXPECT_EQ(view.selectedPort(), 1);  // "3 - In Use"
-    plug({{1, free}});
+    plug({{1, Free}});
     EXPECT_EQ(view.selectedPort(), 0);
     EXPECT_EQ(refresh.rebuilds(), 3);
     refresh.runStarted();
-    plug({{1, free}, {4, free}});
+    plug({{1, Free}, {4, Free}});
     EXPECT_EQ(view.ports, std::vector<std::string>{" 1"});
     refresh.runEnded();
     EXPECT_EQ(view.ports, (std::vector<std::string>{" 1", " 4"}));

@@ -11,6 +11,8 @@
 #include <QTextDocument>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 namespace k9 {
 namespace {
@@ -34,13 +36,16 @@ QString load(const QByteArray& rtf) {
     return blocksOf(doc);
 }
 
-// The format of the first character of the first occurrence of `word`.
-QTextCharFormat formatOf(QTextDocument& doc, const QString& word) {
+// What the first character of the first occurrence of `word` is set in: b(old), i(talic),
+// u(nderlined).
+std::string marksOf(QTextDocument& doc, const QString& word) {
     const QTextCursor found = doc.find(word, 0, QTextDocument::FindCaseSensitively);
     EXPECT_FALSE(found.isNull()) << word.toStdString();
     QTextCursor at(&doc);
     at.setPosition(found.selectionStart() + 1);
-    return at.charFormat();
+    const QTextCharFormat f = at.charFormat();
+    return std::string(f.fontWeight() >= QFont::Bold ? "b" : "") + (f.fontItalic() ? "i" : "") +
+           (f.fontUnderline() ? "u" : "");
 }
 
 // Collects what the parser produces, paragraphs ended by '\n'.
@@ -58,7 +63,7 @@ RtfParseResult parse(const QByteArray& rtf, TextSink& sink, const RtfLimits& lim
                     limits);
 }
 
-TEST(RtfReaderTest, ParagraphsLineBreaksAndTabs) {
+TEST(RtfReaderTest, ParagraphsLineBreaksTabsCodePage1252EscapesAndUnicode) {
     EXPECT_EQ(load(R"({\rtf1\ansi First line\line second\par
 Next\tab paragraph.\par
 Last})"),
@@ -67,6 +72,27 @@ Last})"),
     EXPECT_EQ(load("{\\rtf1 one\r\ntwo\\\nthree}"), QString("onetwo\nthree"));
     // A trailing \par leaves an empty last paragraph, as in a word processor.
     EXPECT_EQ(load(R"({\rtf1 only\par})"), QString("only\n"));
+
+    // \'80-\'9f are the Windows characters, not C1 controls; unassigned bytes show as U+FFFD.
+    EXPECT_EQ(load(R"({\rtf1 \'80 \'93q\'94 \'96 \'97 \'85 \'99 \'9f \'e9\'C9 \'81})"),
+              q(u"\u20AC \u201Cq\u201D \u2013 \u2014 \u2026 \u2122 \u0178 \u00E9\u00C9 "
+                u"\uFFFD"));
+    // Bytes above 0x7F written directly are code page 1252 as well.
+    EXPECT_EQ(load("{\\rtf1 caf\xe9 \x80}"), q(u"caf\u00E9 \u20AC"));
+    EXPECT_EQ(load(R"({\rtf1 a\\b \{c\} d\~e\_f\-g})"), q(u"a\\b {c} d\u00A0e\u2011fg"));
+    EXPECT_EQ(load(R"({\rtf1 \emdash\endash\bullet\lquote\rquote\ldblquote\rdblquote})"),
+              q(u"\u2014\u2013\u2022\u2018\u2019\u201C\u201D"));
+
+    // \uc1 is the default: one fallback character follows \uN and is dropped.
+    EXPECT_EQ(load(R"({\rtf1 \u8211?x})"), q(u"\u2013x"));
+    // A \'hh escape counts as one fallback character.
+    EXPECT_EQ(load(R"({\rtf1 \u8364\'80x})"), q(u"\u20ACx"));
+    // Values above 32767 come as negative numbers; \uc is scoped to its group.
+    EXPECT_EQ(load(R"({\rtf1 \u-4064?})"), q(u"\uF020"));
+    EXPECT_EQ(load(R"({\rtf1 {\uc3 \u955 abc}\u955 xy})"), q(u"\u03BB\u03BBy"));
+    // Surrogate pairs join; a lone surrogate becomes U+FFFD.
+    EXPECT_EQ(load(R"({\rtf1 \u-10179?\u-8704?})"), q(u"\U0001F600"));
+    EXPECT_EQ(load(R"({\rtf1 a\u-10179?b\u-8704?c})"), q(u"a\uFFFDb\uFFFDc"));
 }
 
 TEST(RtfReaderTest, CharacterFormattingFollowsGroupsAndResets) {
@@ -75,20 +101,11 @@ TEST(RtfReaderTest, CharacterFormattingFollowsGroupsAndResets) {
         doc,
         R"({\rtf1 plain {\b bold {\i both} \ul under\ulnone} normal \b on\b0  off \i it\plain  reset \ul u1\ul0  u0})"));
     EXPECT_EQ(blocksOf(doc), QString("plain bold both under normal on off it reset u1 u0"));
-    struct Case {
-        const char* word;
-        bool bold, italic, underline;
-    };
-    for (const Case& c : {Case{"plain", false, false, false}, Case{"bold", true, false, false},
-                          Case{"both", true, true, false}, Case{"under", true, false, true},
-                          Case{"normal", false, false, false}, Case{"on", true, false, false},
-                          Case{"off", false, false, false}, Case{"it", false, true, false},
-                          Case{"reset", false, false, false}, Case{"u1", false, false, true},
-                          Case{"u0", false, false, false}}) {
-        const QTextCharFormat f = formatOf(doc, c.word);
-        EXPECT_EQ(f.fontWeight() >= QFont::Bold, c.bold) << c.word;
-        EXPECT_EQ(f.fontItalic(), c.italic) << c.word;
-        EXPECT_EQ(f.fontUnderline(), c.underline) << c.word;
+    const std::vector<std::pair<QString, std::string>> words{
+        {"plain", ""}, {"bold", "b"}, {"both", "bi"}, {"under", "bu"}, {"normal", ""}, {"on", "b"},
+        {"off", ""},   {"it", "i"},   {"reset", ""},  {"u1", "u"},     {"u0", ""}};
+    for (const auto& [word, marks] : words) {
+        EXPECT_EQ(marksOf(doc, word), marks) << word.toStdString();
     }
 }
 
@@ -110,31 +127,6 @@ TEST(RtfReaderTest, ParagraphPropertiesAndPard) {
     EXPECT_EQ(body.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
     EXPECT_DOUBLE_EQ(body.blockFormat().leftMargin(), 0.0);
     EXPECT_TRUE(body.blockFormat().tabPositions().isEmpty());
-}
-
-TEST(RtfReaderTest, CodePage1252AndEscapes) {
-    // \'80-\'9f are the Windows characters, not C1 controls; unassigned bytes show as U+FFFD.
-    EXPECT_EQ(load(R"({\rtf1 \'80 \'93q\'94 \'96 \'97 \'85 \'99 \'9f \'e9\'C9 \'81})"),
-              q(u"\u20AC \u201Cq\u201D \u2013 \u2014 \u2026 \u2122 \u0178 \u00E9\u00C9 "
-                u"\uFFFD"));
-    // Bytes above 0x7F written directly are code page 1252 as well.
-    EXPECT_EQ(load("{\\rtf1 caf\xe9 \x80}"), q(u"caf\u00E9 \u20AC"));
-    EXPECT_EQ(load(R"({\rtf1 a\\b \{c\} d\~e\_f\-g})"), q(u"a\\b {c} d\u00A0e\u2011fg"));
-    EXPECT_EQ(load(R"({\rtf1 \emdash\endash\bullet\lquote\rquote\ldblquote\rdblquote})"),
-              q(u"\u2014\u2013\u2022\u2018\u2019\u201C\u201D"));
-}
-
-TEST(RtfReaderTest, UnicodeAndItsFallback) {
-    // \uc1 is the default: one fallback character follows \uN and is dropped.
-    EXPECT_EQ(load(R"({\rtf1 \u8211?x})"), q(u"\u2013x"));
-    // A \'hh escape counts as one fallback character.
-    EXPECT_EQ(load(R"({\rtf1 \u8364\'80x})"), q(u"\u20ACx"));
-    // Values above 32767 come as negative numbers; \uc is scoped to its group.
-    EXPECT_EQ(load(R"({\rtf1 \u-4064?})"), q(u"\uF020"));
-    EXPECT_EQ(load(R"({\rtf1 {\uc3 \u955 abc}\u955 xy})"), q(u"\u03BB\u03BBy"));
-    // Surrogate pairs join; a lone surrogate becomes U+FFFD.
-    EXPECT_EQ(load(R"({\rtf1 \u-10179?\u-8704?})"), q(u"\U0001F600"));
-    EXPECT_EQ(load(R"({\rtf1 a\u-10179?b\u-8704?c})"), q(u"a\uFFFDb\uFFFDc"));
 }
 
 TEST(RtfReaderTest, DestinationsAreSkipped) {
@@ -168,28 +160,24 @@ TEST(RtfReaderTest, NotRtfIsRefusedAndLeavesTheDocument) {
 }
 
 TEST(RtfReaderTest, UnbalancedBracesLoadWhatIsThere) {
-    TextSink sink;
-    RtfParseResult r = parse(R"({\rtf1 {\b start {\i more)", sink);
-    EXPECT_EQ(sink.out, u"start more");
-    EXPECT_FALSE(r.balanced);
-    EXPECT_EQ(sink.ends, 1);
-
-    TextSink extra;
-    r = parse(R"({\rtf1 a}} b}}})", extra);
-    EXPECT_EQ(extra.out, u"a b");
-    EXPECT_FALSE(r.balanced);
-
-    // Bytes before the document's group are not text.
-    TextSink before;
-    parse("junk {\\rtf1 x}", before);
-    EXPECT_EQ(before.out, u"x");
-
-    TextSink fine;
-    r = parse(R"({\rtf1 {a}{b}})", fine);
-    EXPECT_TRUE(r.header);
-    EXPECT_TRUE(r.balanced);
-    EXPECT_FALSE(r.depthLimited);
-    EXPECT_FALSE(r.outputLimited);
+    // The bytes, their text, whether they begin with the header and are balanced.
+    const std::vector<std::tuple<const char*, std::u16string, bool, bool>> cases{
+        {R"({\rtf1 {\b start {\i more)", u"start more", true, false},
+        {R"({\rtf1 a}} b}}})", u"a b", true, false},
+        // Bytes before the document's group are not text.
+        {"junk {\\rtf1 x}", u"x", false, true},
+        {R"({\rtf1 {a}{b}})", u"ab", true, true},
+    };
+    for (const auto& [rtf, text, header, balanced] : cases) {
+        TextSink sink;
+        const RtfParseResult r = parse(rtf, sink);
+        EXPECT_EQ(sink.out, text) << rtf;
+        EXPECT_EQ(r.header, header) << rtf;
+        EXPECT_EQ(r.balanced, balanced) << rtf;
+        EXPECT_FALSE(r.depthLimited) << rtf;
+        EXPECT_FALSE(r.outputLimited) << rtf;
+        EXPECT_EQ(sink.ends, 1) << rtf;
+    }
 }
 
 TEST(RtfReaderTest, OutputIsCapped) {
@@ -209,16 +197,15 @@ TEST(RtfReaderTest, OutputIsCapped) {
 class RtfFileTest : public ::testing::Test {
   protected:
     QString write(const QString& name, const QByteArray& bytes) {
-        const QString path = dir_.filePath(name);
-        QFile f(path);
+        QFile f(dir_.filePath(name));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(bytes);
-        return path;
+        return f.fileName();
     }
     QTemporaryDir dir_;
 };
 
-TEST_F(RtfFileTest, LoadsAFileAndRefusesWhatCannotBeRead) {
+TEST_F(RtfFileTest, LoadsAFileRefusesWhatCannotBeReadAndReadsAGiantInPart) {
     QTextDocument doc;
     ASSERT_TRUE(loadRtfFile(doc, write("guide.rtf", R"({\rtf1 {\b Heading}\par Body})")));
     EXPECT_EQ(blocksOf(doc), QString("Heading\nBody"));
@@ -228,14 +215,11 @@ TEST_F(RtfFileTest, LoadsAFileAndRefusesWhatCannotBeRead) {
     EXPECT_FALSE(loadRtfFile(doc, write("notes.txt", "just text")));
     EXPECT_FALSE(loadRtfFile(doc, write("empty.rtf", "")));
     EXPECT_EQ(blocksOf(doc), QString("Heading\nBody"));
-}
 
-TEST_F(RtfFileTest, GiganticFileIsReadOnlyInPart) {
-    // A sparse file of 1 GiB: the header and text, then zero bytes to the end.
+    // A gigantic file is read only in part: a sparse 1 GiB of the header and text, then zero
+    // bytes to the end.
     const QString path = write("huge.rtf", "{\\rtf1 Hello");
-    QFile f(path);
-    ASSERT_TRUE(f.resize(qint64{1} << 30));
-    QTextDocument doc;
+    ASSERT_TRUE(QFile(path).resize(qint64{1} << 30));
     ASSERT_TRUE(loadRtfFile(doc, path));
     EXPECT_EQ(blocksOf(doc), QString("Hello"));
 }
@@ -244,8 +228,7 @@ TEST_F(RtfFileTest, GiganticFileIsReadOnlyInPart) {
 class GuideTest : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(GuideTest, LoadsCleanlyWithTheWindowsSteps) {
-    const QString name = QString::fromUtf8(GetParam());
-    QFile f(QStringLiteral(K9_DOCS_DIR "/") + name);
+    QFile f(QStringLiteral(K9_DOCS_DIR "/") + GetParam());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << f.fileName().toStdString();
     const QByteArray bytes = f.readAll();
 

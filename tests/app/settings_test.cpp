@@ -18,23 +18,15 @@ namespace {
 
 TEST(SettingsLine, FieldsComeFromBetweenTheStars) {
     struct Case {
-        std::string text;
-        std::string port, filter, test;
+        std::string text, port, filter, test;
     };
+    // "**1*" has no port saved; the last two, files older versions could not have written, read
+    // as those versions read them.
     const std::vector<Case> cases{
-        {"*3*1*\r\n", "3", "1", "\r"},
-        {"*3*0*t*", "3", "0", "t"},
-        {"*12*1*", "12", "1", ""},
-        {"*12*0*t*", "12", "0", "t"},
-        {"**1*", "", "1", ""},  // no port saved
-        {"*3*x*", "3", "x", ""},
-        {"*3*0*T*", "3", "0", "T"},
-        {"", "", "", ""},
-        {"*", "", "*", ""},
-        // Files older versions could not have written read as those versions read them.
-        {"*3", "3", "*", "3"},
-        {"7", "7", "7", "7"},
-    };
+        {"*3*1*\r\n", "3", "1", "\r"}, {"*3*0*t*", "3", "0", "t"}, {"*12*1*", "12", "1", ""},
+        {"*12*0*t*", "12", "0", "t"},  {"**1*", "", "1", ""},      {"*3*x*", "3", "x", ""},
+        {"*3*0*T*", "3", "0", "T"},    {"", "", "", ""},           {"*", "", "*", ""},
+        {"*3", "3", "*", "3"},         {"7", "7", "7", "7"}};
     for (const auto& c : cases) {
         const IniFields f = parseIniText(c.text);
         EXPECT_EQ(f.port, c.port) << c.text;
@@ -62,13 +54,13 @@ TEST(SettingsLine, TheWholePortNumberIsSaved) {
     EXPECT_EQ(iniLine("", true, "T"), "**1*\r\n");
 }
 
-class SettingsFileTest : public ::testing::Test {
-  protected:
-    std::string path(const char* name) const { return (dir.path() + "/" + name).toStdString(); }
+TEST(SettingsFile, AFailedWriteLeavesNothingAndTheFileIsReplacedWholeEvenWhenReadOnly) {
     QTemporaryDir dir;
-};
+    const auto path = [&dir](const char* name) { return (dir.path() + "/" + name).toStdString(); };
+    EXPECT_FALSE(readSettingsText(path("missing.ini"), 16).has_value());
+    EXPECT_THROW(replaceSettingsFile(path("no-such-folder/QK.ini"), "*1*1*\r\n"), RuntimeError);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 
-TEST_F(SettingsFileTest, ReplacesTheFileWholeEvenWhenReadOnly) {
     const std::string ini = path("QK.ini");
     replaceSettingsFile(ini, "*3*1*t*\r\n");
     EXPECT_EQ(readSettingsText(ini, 100), "*3*1*t*\r\n");
@@ -82,12 +74,6 @@ TEST_F(SettingsFileTest, ReplacesTheFileWholeEvenWhenReadOnly) {
               QStringList{QStringLiteral("QK.ini")});
 }
 
-TEST_F(SettingsFileTest, AFailedWriteThrowsAndLeavesNothing) {
-    EXPECT_FALSE(readSettingsText(path("missing.ini"), 16).has_value());
-    EXPECT_THROW(replaceSettingsFile(path("no-such-folder/QK.ini"), "*1*1*\r\n"), RuntimeError);
-    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
-}
-
 TEST(AppTexts, VersionTitleDropsLeadingZeros) {
     EXPECT_EQ(versionTitle("Sentrel K9", "1.9.3"), "Sentrel K9 Updater (v1.9.3)");
     EXPECT_EQ(versionTitle("Sentrel K9", "1.09.0003"), "Sentrel K9 Updater (v1.9.3)");
@@ -95,18 +81,16 @@ TEST(AppTexts, VersionTitleDropsLeadingZeros) {
     EXPECT_EQ(versionTitle("Sentrel K9", "3"), "Sentrel K9 Updater (v3.0.0)");
 }
 
-// The throttle on a clock the test moves by hand.
-class RepaintThrottleTest : public ::testing::Test {
-  protected:
+TEST(RepaintThrottle, AppliesAtMostOncePerIntervalAlwaysTheLastAndAtOnceWhenFlushed) {
+    // On a clock the test moves by hand.
     std::int64_t now = 1000;
     std::vector<std::int64_t> scheduled;
     int applied = 0;
-    RepaintThrottle throttle{16, [this] { return now; },
-                             [this](std::int64_t d) { scheduled.push_back(d); },
-                             [this] { ++applied; }};
-};
-
-TEST_F(RepaintThrottleTest, AppliesAtMostOncePerIntervalAndAlwaysTheLast) {
+    RepaintThrottle throttle{16, [&] { return now; },
+                             [&](std::int64_t d) { scheduled.push_back(d); }, [&] { ++applied; }};
+    // A flush applies at once, and only when something changed.
+    throttle.flush();
+    EXPECT_EQ(applied, 0);
     // A burst: the first change is applied at the next turn, the rest wait a full interval.
     throttle.changed();
     ASSERT_EQ(scheduled, std::vector<std::int64_t>{0});
@@ -130,16 +114,12 @@ TEST_F(RepaintThrottleTest, AppliesAtMostOncePerIntervalAndAlwaysTheLast) {
     throttle.timerFired();
     EXPECT_FALSE(throttle.pending());
     EXPECT_EQ(applied, 3);
-}
 
-TEST_F(RepaintThrottleTest, FlushAppliesAtOnceAndOnlyWhenSomethingChanged) {
-    throttle.flush();
-    EXPECT_EQ(applied, 0);
     throttle.changed();
     throttle.flush();
-    EXPECT_EQ(applied, 1);
+    EXPECT_EQ(applied, 4);
     throttle.timerFired();  // the timer of the flushed change finds nothing to do
-    EXPECT_EQ(applied, 1);
+    EXPECT_EQ(applied, 4);
 }
 
 }  // namespace
