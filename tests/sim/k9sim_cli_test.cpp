@@ -8,7 +8,6 @@
 
 #include <QProcess>
 #include <QTemporaryDir>
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -32,94 +31,46 @@ bool pathExists(const std::string& path) {
     return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
-// k9sim as a child process, its standard output kept as it comes.
-class Sim {
-  public:
-    explicit Sim(const QStringList& args) {
-        process_.start(K9SIM_EXE, args);
-        process_.waitForStarted(kPatienceMs);
-    }
-    // Reads until the output holds text; false if the program ended or fell silent first.
-    bool waitFor(const std::string& text) {
-        while (output_.find(text) == std::string::npos) {
-            const bool more = process_.waitForReadyRead(kPatienceMs);
-            output_ += process_.readAllStandardOutput().toStdString();
-            if (!more && output_.find(text) == std::string::npos) {
-                return false;
-            }
-        }
-        return true;
-    }
-    std::string firstLine() { return waitFor("\n") ? output_.substr(0, output_.find('\n')) : ""; }
-    // The exit code once the program ended by itself, -1 if it did not.
-    int finish() {
-        const bool ended =
-            process_.state() == QProcess::NotRunning || process_.waitForFinished(kPatienceMs);
-        output_ += process_.readAllStandardOutput().toStdString();
-        return ended && process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-    void stop() { process_.terminate(); }  // SIGTERM
-    const std::string& output() const { return output_; }
+// Starts k9sim; returns the first line it prints, the unit's device.
+std::string startSim(QProcess& sim, const QStringList& args) {
+    sim.start(K9SIM_EXE, args);
+    sim.waitForReadyRead(kPatienceMs);
+    return sim.readLine().toStdString();
+}
 
-  private:
-    QProcess process_;  // killed if still running at the end
-    std::string output_;
-};
+// The exit code once the program ended by itself (-1 if it did not), with all it printed.
+int finish(QProcess& sim, std::string& output) {
+    const bool ended = sim.state() == QProcess::NotRunning || sim.waitForFinished(kPatienceMs);
+    output = sim.readAllStandardOutput().toStdString();
+    return ended && sim.exitStatus() == QProcess::NormalExit ? sim.exitCode() : -1;
+}
 
-// The updater's end of the line.
-class Port {
-  public:
-    explicit Port(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+// The updater's end of the line, raw.
+struct Port {
+    explicit Port(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY)) {
         termios raw{};
-        if (fd_ >= 0 && ::tcgetattr(fd_, &raw) == 0) {
-            ::cfmakeraw(&raw);
-            ::tcsetattr(fd_, TCSANOW, &raw);
-        }
+        ::tcgetattr(fd, &raw);
+        ::cfmakeraw(&raw);
+        ::tcsetattr(fd, TCSANOW, &raw);
     }
-    ~Port() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Port(const Port&) = delete;
-    Port& operator=(const Port&) = delete;
-    void send(const std::string& bytes) {
-        ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    // Everything up to and including the first occurrence of text, or all that came before the
-    // line died or fell silent.
+    ~Port() { ::close(fd); }
+    // Byte by byte up to the end of `text`, or all that came before the line died or fell silent.
     std::string expect(const std::string& text) {
-        pollfd p{fd_, POLLIN, 0};
-        char buf[4096];
-        while (buffer_.find(text) == std::string::npos && !hungUp_ &&
-               ::poll(&p, 1, kPatienceMs) > 0) {
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            if (n > 0) {
-                buffer_.append(buf, static_cast<std::size_t>(n));
-            } else {
-                hungUp_ = n == 0 || errno != EAGAIN;
+        std::string got;
+        pollfd p{fd, POLLIN, 0};
+        char c = 0;
+        while (!got.ends_with(text) && ::poll(&p, 1, kPatienceMs) > 0) {
+            if (::read(fd, &c, 1) != 1) {
+                hungUp = true;
+                break;
             }
+            got += c;
         }
-        const auto at = buffer_.find(text);
-        std::string got = buffer_.substr(0, at == std::string::npos ? at : at + text.size());
-        buffer_.erase(0, got.size());
         return got;
     }
-    bool hungUp() {
-        expect(std::string(1, '\xff'));  // reads until the line dies or falls silent
-        return hungUp_;
-    }
-
-  private:
-    int fd_;
-    std::string buffer_;
-    bool hungUp_ = false;
+    int fd;
+    bool hungUp = false;
 };
-
-std::string pathIn(const QTemporaryDir& dir, const char* name) {
-    return dir.filePath(name).toStdString();
-}
 
 TEST(K9simCommandLine, RefusesWhatMakesNoSense) {
     const std::vector<std::string> refused[] = {
@@ -143,23 +94,29 @@ TEST(K9simProgram, HangsUpOnItsDisconnectFaultAndStopsOnASignal) {
     for (const bool signal : {false, true}) {
         SCOPED_TRACE(signal ? "stop signal" : "disconnect fault");
         QTemporaryDir dir;
-        const std::string link = pathIn(dir, "com2");
-        const std::string received = pathIn(dir, "received.bin");
-        Sim sim(kQuick + QStringList{"--link", link.c_str(), "--received", received.c_str()} +
-                (signal ? QStringList{} : QStringList{"--disconnect-at", "2"}));
-        ASSERT_EQ(sim.firstLine().rfind("/dev/pts/", 0), 0u);
+        const std::string link = dir.filePath("com2").toStdString();
+        const std::string received = dir.filePath("received.bin").toStdString();
+        QProcess sim;
+        ASSERT_EQ(
+            startSim(sim, kQuick +
+                              QStringList{"--link", link.c_str(), "--received", received.c_str()} +
+                              (signal ? QStringList{} : QStringList{"--disconnect-at", "2"}))
+                .rfind("/dev/pts/", 0),
+            0u);
         Port port(link);
         EXPECT_EQ(port.expect("\r\n"), "#FTPUNK9A1234\r\n");
-        port.send(kAck);
+        ASSERT_EQ(::write(port.fd, kAck.data(), kAck.size()), static_cast<ssize_t>(kAck.size()));
         if (signal) {
             EXPECT_EQ(port.expect("\r\n"), "#FTPPW4321A9K\r\n");
-            sim.stop();
+            sim.terminate();
         } else {
-            EXPECT_TRUE(port.hungUp());
+            port.expect("\xff");  // reads until the line dies
+            EXPECT_TRUE(port.hungUp);
         }
-        EXPECT_EQ(sim.finish(), signal ? 1 : 0);
-        EXPECT_NE(sim.output().find(signal ? "end: stopped, session not completed"
-                                           : "[stage 2] line cut at stage 2"),
+        std::string output;
+        EXPECT_EQ(finish(sim, output), signal ? 1 : 0);
+        EXPECT_NE(output.find(signal ? "end: stopped, session not completed"
+                                     : "[stage 2] line cut at stage 2"),
                   std::string::npos);
         EXPECT_EQ(test::readBytes(received), kAck);
         EXPECT_FALSE(pathExists(link));
@@ -167,12 +124,15 @@ TEST(K9simProgram, HangsUpOnItsDisconnectFaultAndStopsOnASignal) {
 }
 
 TEST(K9simProgram, ExitsOneOnATimeOutAndTwoOnABadCommandLine) {
-    EXPECT_EQ(Sim({"--answer", "maybe"}).finish(), 2);
+    QProcess bad, lonely;
+    std::string output;
+    startSim(bad, {"--answer", "maybe"});
+    EXPECT_EQ(finish(bad, output), 2);
     QTemporaryDir dir;
-    const std::string received = pathIn(dir, "received.bin");
-    Sim lonely({"--timeout", "0.3", "--received", received.c_str()});
-    EXPECT_EQ(lonely.finish(), 1);
-    EXPECT_NE(lonely.output().find("end: timed out, session not completed"), std::string::npos);
+    const std::string received = dir.filePath("received.bin").toStdString();
+    startSim(lonely, {"--timeout", "0.3", "--received", received.c_str()});
+    EXPECT_EQ(finish(lonely, output), 1);
+    EXPECT_NE(output.find("end: timed out, session not completed"), std::string::npos);
     EXPECT_TRUE(pathExists(received));
     EXPECT_EQ(test::readBytes(received), "");
 }
