@@ -38,10 +38,9 @@ ControllerHarness::ControllerHarness(VirtualEventLoop& l, SerialLine& serial, st
     }
     view.selectPort(0);
     view.selectFile(0);
-    view.setEnabled(Control::Go, true);
-    view.setEnabled(Control::Close, false);
-    view.setEnabled(Control::PortList, true);
-    view.setEnabled(Control::FileList, true);
+    for (const Control on : {Control::Go, Control::PortList, Control::FileList}) {
+        view.setEnabled(on, true);
+    }
     view.setCaption(Caption::PortState, "Port Closed");
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
-#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -45,18 +46,11 @@ class PtyDevice {
     // What arrived within about two seconds, up to `want` bytes.
     std::string receive(std::size_t want) {
         std::string got;
+        pollfd p{master_, POLLIN, 0};
+        char buf[256];
         for (int i = 0; i < 200 && got.size() < want; ++i) {
-            fd_set fds;
-            FD_ZERO(&fds);
-            FD_SET(master_, &fds);
-            timeval tv{0, 10000};
-            char buf[256];
-            if (::select(master_ + 1, &fds, nullptr, nullptr, &tv) > 0) {
-                const ssize_t n = ::read(master_, buf, sizeof buf);
-                if (n > 0) {
-                    got.append(buf, static_cast<std::size_t>(n));
-                }
-            }
+            const ssize_t n = ::poll(&p, 1, 10) > 0 ? ::read(master_, buf, sizeof buf) : 0;
+            got.append(buf, static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
         }
         return got;
     }

@@ -46,14 +46,10 @@ void RecordingView::insertFile(int index, const std::string& entry) {
     files.insert(files.begin() + std::clamp(index, 0, static_cast<int>(files.size())), entry);
 }
 
-bool RecordingView::enabledState(Control which) const {
-    auto it = enabled.find(which);
-    return it != enabled.end() && it->second;
-}
-
 bool RecordingView::idle() const {
-    return enabledState(Control::Go) && !enabledState(Control::Close) &&
-           enabledState(Control::PortList) && enabledState(Control::FileList) && !busyPointer;
+    const auto on = [this](Control which) { return enabled.count(which) && enabled.at(which); };
+    return on(Control::Go) && !on(Control::Close) && on(Control::PortList) &&
+           on(Control::FileList) && !busyPointer;
 }
 
 bool RecordingView::hasStatus(const std::string& text) const {

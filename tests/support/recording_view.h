@@ -18,7 +18,7 @@ class RecordingView final : public MainView {
 
     void setStatusText(const std::string& text) override;
     std::string statusText() const override { return status; }
-    void setStatusFontName(const std::string& name) override { fontName = name; }
+    void setStatusFontName(const std::string&) override {}
     void setStatusFontSize(double points) override { fontSize = points; }
     void setStatusBold(bool b) override { bold = b; }
     void setStatusAlignment(Alignment a) override { alignment = a; }
@@ -27,7 +27,7 @@ class RecordingView final : public MainView {
     void setCaption(Caption which, const std::string& text) override { captions[which] = text; }
     std::string caption(Caption which) const override;
     void setEnabled(Control which, bool on) override { enabled[which] = on; }
-    void focusGo() override { ++goFocused; }
+    void focusGo() override {}
     void clearSentText() override { ++sentTextCleared; }
     void setBusyPointer(bool busy) override { busyPointer = busy; }
     MessageAnswer showMessage(const Message& message) override;
@@ -49,19 +49,14 @@ class RecordingView final : public MainView {
     bool filterChecked() const override { return filter; }
 
     // Answers the next message boxes in order; when the script is empty, OK/No.
-    void answer(MessageAnswer a) {
-        answers.push_back([a](const Message&) { return a; });
-    }
     void respond(Responder r) { answers.push_back(std::move(r)); }
 
     // The window's idle state: Start Update on, Close off, lists on.
     bool idle() const;
-    bool enabledState(Control which) const;
     bool hasStatus(const std::string& text) const;
 
     std::string status;
     std::vector<std::string> statusHistory;
-    std::string fontName = "Tahoma";
     double fontSize = 10;
     bool bold = false;
     Alignment alignment = Alignment::Left;
@@ -69,7 +64,6 @@ class RecordingView final : public MainView {
     std::vector<int> progressHistory;
     std::map<Caption, std::string> captions;
     std::map<Control, bool> enabled;
-    int goFocused = 0;
     int sentTextCleared = 0;
     bool busyPointer = false;
     std::vector<Message> messages;
