@@ -13,7 +13,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "app/app_texts.h"
@@ -21,7 +20,7 @@
 #include "app/main_window.h"
 #include "app/message_presenter.h"
 #include "app/updater_app.h"
-#include "fake_probe.h"
+#include "app_test_support.h"
 #include "file_bytes.h"
 #include "platform/qt_serial_line.h"
 #include "platform/shell.h"
@@ -32,6 +31,7 @@ namespace k9 {
 namespace {
 
 using test::FakeProbe;
+using test::processUntil;
 using test::PtyDevice;
 
 const QSize kFixedSize{444, 328};
@@ -59,16 +59,6 @@ class ModalDriver final {
   private:
     std::vector<std::unique_ptr<QTimer>> timers_;
 };
-
-// Turns the event loop until the condition holds; false if it never does within `turns`.
-template <typename Condition>
-bool processUntil(Condition condition, int turns = 1000) {
-    for (int i = 0; i < turns && !condition(); ++i) {
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // lets a timer come due
-    }
-    return condition();
-}
 
 // Records each message box and answers it with No or OK.
 class ScriptedMessages final : public MessagePresenter {
@@ -180,8 +170,6 @@ class AppTest : public ::testing::Test {
 
 const char* const kGuides[] = {"K9DownloadInstructions.rtf", "UserGuide.rtf"};
 const std::vector<std::string> kFiltered{" 1", "2 - In Use", " 3", " 12"};
-const std::vector<std::string> kAllPorts{" 1", " 2", " 3", " 4",  " 5",  " 6",
-                                         " 7", " 8", " 9", " 10", " 11", " 12"};
 const std::vector<std::string> kFiles{"Cameras", "Cameras & Schools"};
 const std::vector<std::string> kFilesWithTest{"Cameras", "Cameras & Schools", "Test Locations"};
 
@@ -333,7 +321,7 @@ TEST_F(AppTest, FirstStartShowsTheWindowItsMenusAndItsDisplay) {
     EXPECT_EQ(probes, 12u);
     ui().mnuMainFilter->trigger();
     EXPECT_FALSE(ui().mnuMainFilter->isChecked());
-    EXPECT_EQ(items(*ui().cboPort), kAllPorts);
+    EXPECT_EQ(items(*ui().cboPort), test::kAllPorts);
     EXPECT_EQ(selectedPort(), " 1");
     EXPECT_EQ(probe_->probed.size(), probes);
     probe_->results = {{2, ProbeResult::InUse}};
@@ -379,7 +367,7 @@ TEST_F(AppTest, SettingsFileIsReadAndWrittenBackAndGuidesBesideTheProgramAreShow
         writeIni(c.ini);
         ASSERT_TRUE(start()) << c.ini;
         EXPECT_EQ(ui().mnuMainFilter->isChecked(), c.filter) << c.ini;
-        EXPECT_EQ(items(*ui().cboPort), c.filter ? kFiltered : kAllPorts) << c.ini;
+        EXPECT_EQ(items(*ui().cboPort), c.filter ? kFiltered : test::kAllPorts) << c.ini;
         EXPECT_EQ(selectedPort(), c.port) << c.ini;
         EXPECT_EQ(items(*ui().cboFile), c.files) << c.ini;
         EXPECT_EQ(ui().cboFile->currentIndex(), 0) << c.ini;

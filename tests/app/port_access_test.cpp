@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app_test_support.h"
 #include "error_number.h"
 #include "platform/device_watch.h"
 #include "platform/port_lock.h"
@@ -91,13 +92,6 @@ TEST(PortLock, ReadsTheHolderFromTheLockFile) {
     EXPECT_EQ(lockHolder("/dev/ttyUSB1", {folder}), 0);
 }
 
-bool turnUntil(const std::function<bool()>& done) {
-    for (int i = 0; i < 5000 && !done(); ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return done();
-}
-
 TEST(DeviceWatch, SeesALinkComeAndGoInAFolderThatAppeared) {
     QTemporaryDir dir;
     const std::string byId = dir.path().toStdString() + "/by-id";
@@ -105,12 +99,12 @@ TEST(DeviceWatch, SeesALinkComeAndGoInAFolderThatAppeared) {
     int changes = 0;
     DeviceWatch watch({dir.path().toStdString(), byId}, [&] { ++changes; });
     fs::create_directory(byId);
-    ASSERT_TRUE(turnUntil([&] { return watch.watched().size() == 2; }));
+    ASSERT_TRUE(test::processUntil([&] { return watch.watched().size() == 2; }, 5000));
     for (bool plug : {true, false}) {
         const int seen = changes;
         plug ? fs::create_symlink(pty.path(), byId + "/usb-K9")
              : static_cast<void>(fs::remove(byId + "/usb-K9"));
-        ASSERT_TRUE(turnUntil([&] { return changes > seen; })) << plug;
+        ASSERT_TRUE(test::processUntil([&] { return changes > seen; }, 5000)) << plug;
     }
 }
 

@@ -49,9 +49,6 @@ TEST(SettingsLine, TheWholePortNumberIsSaved) {
     for (const auto& [entry, saved] : cases) {
         EXPECT_EQ(savedPortValue(entry), saved) << entry;
     }
-    EXPECT_EQ(iniLine("12", true, ""), "*12*1*\r\n");
-    EXPECT_EQ(iniLine("3", false, "t"), "*3*0*t*\r\n");
-    EXPECT_EQ(iniLine("", true, "T"), "**1*\r\n");
 }
 
 TEST(SettingsFile, AFailedWriteLeavesNothingAndTheFileIsReplacedWholeEvenWhenReadOnly) {
@@ -75,7 +72,6 @@ TEST(SettingsFile, AFailedWriteLeavesNothingAndTheFileIsReplacedWholeEvenWhenRea
 }
 
 TEST(AppTexts, VersionTitleDropsLeadingZeros) {
-    EXPECT_EQ(versionTitle("Sentrel K9", "1.9.3"), "Sentrel K9 Updater (v1.9.3)");
     EXPECT_EQ(versionTitle("Sentrel K9", "1.09.0003"), "Sentrel K9 Updater (v1.9.3)");
     EXPECT_EQ(versionTitle("Sentrel K9", "2.0.10"), "Sentrel K9 Updater (v2.0.10)");
     EXPECT_EQ(versionTitle("Sentrel K9", "3"), "Sentrel K9 Updater (v3.0.0)");
