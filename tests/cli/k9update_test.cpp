@@ -11,6 +11,7 @@
 
 #include "file_bytes.h"
 #include "local_ftp_server.h"
+#include "run_texts.h"
 
 namespace k9 {
 namespace {
@@ -18,17 +19,10 @@ namespace {
 const std::string kSerial = "K9CLI01";
 const std::string kLocations = "51.11111,-0.22222,30,HOME\r\n51.33333,-0.44444,30,WORK\r\n";
 
-std::string readAll(const QString& path) {
-    return test::readBytes(path.toStdString());
-}
-
 // A temporary working folder, a configuration naming the server and COM1, and the unit.
 class K9UpdateTest : public ::testing::Test {
   protected:
     K9UpdateTest() : server_({{kSerial, "10ILC9K", kSerial}, {"K9CLI02", "20ILC9K", "K9CLI02"}}) {
-        for (int i = 0; i < 300; ++i) {
-            file_ += "52." + std::to_string(100000 + i) + ",-1.50000,CAM,40,CLI\r\n";
-        }
         server_.putFile(kSerial, "LocationsLite.txt", file_);
         writeConfig(dir_.filePath("ttyK9"));
         std::ofstream(path("stored.txt"), std::ios::binary) << kLocations;
@@ -87,7 +81,7 @@ class K9UpdateTest : public ::testing::Test {
     }
 
     QTemporaryDir dir_;
-    std::string file_;
+    const std::string file_ = test::locationLines(300);
     LocalFtpServer server_;
     QProcess sim_;
 };
@@ -126,7 +120,7 @@ TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
         EXPECT_EQ(runCli(kRun, err), row.code) << err;
         EXPECT_NE(err.find(row.stderrText), std::string::npos) << err;
         if (row.code == 6) {
-            EXPECT_EQ(readAll(dir_.filePath("work/COM1/K9CLI01.txt")), kLocations + "\r\n");
+            EXPECT_EQ(test::readBytes(path("work/COM1/K9CLI01.txt")), kLocations + "\r\n");
         } else {
             EXPECT_EQ(server_.hasFile(kSerial, kSerial + ".txt"), row.code == 0);
         }
@@ -134,7 +128,7 @@ TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
             EXPECT_EQ(server_.readFile(kSerial, kSerial + ".txt"), kLocations + "\r\n");
             // Over the pseudo-terminal: the handshake, the file as stored, the closing codes.
             ASSERT_TRUE(sim_.waitForFinished(20000));
-            EXPECT_EQ(readAll(dir_.filePath("ttyK9.received")),
+            EXPECT_EQ(test::readBytes(path("ttyK9.received")),
                       "\r\n0\r\n\r\n0\r\n\r\n0\r\n\r\n150\r\n" + file_ +
                           "\x03\r\n\r\n368\r\n\r\n0\r\n\r\n368\r\n");
         }
@@ -166,7 +160,7 @@ TEST_F(K9UpdateTest, InterruptKeepsFilesAndASecondRunOnThePortFailsAtOnce) {
     EXPECT_EQ(first.exitCode(), 130);
     EXPECT_NE(first.readAllStandardError().indexOf("Sentrel K9 update stopped."), -1);
     // Closed as "Close" closes: settings untouched, the downloaded file left for a look.
-    EXPECT_EQ(readAll(dir_.filePath("work/QK.ini")), "*1*1*t*\r\n");
+    EXPECT_EQ(test::readBytes(path("work/QK.ini")), "*1*1*t*\r\n");
     EXPECT_TRUE(QFile::exists(dir_.filePath("work/COM1/temp.qk")));
 }
 
@@ -222,9 +216,9 @@ TEST_F(K9UpdateTest, SendKeptSendsEachUnitsKeptLocationsOnce) {
         EXPECT_EQ(cli.exitCode(), row.code) << out;
         EXPECT_NE(out.find(row.text), std::string::npos) << out;
         if (row.refuse) {
-            EXPECT_EQ(readAll(dir_.filePath("work/K9CLI01.txt")), a + "3,3,30,A\r\n");
+            EXPECT_EQ(test::readBytes(path("work/K9CLI01.txt")), a + "3,3,30,A\r\n");
             EXPECT_FALSE(QFile::exists(dir_.filePath("work/COM3/K9CLI01.txt")));
-            EXPECT_EQ(readAll(dir_.filePath("work/COM2/K9CLI02.txt")), other);
+            EXPECT_EQ(test::readBytes(path("work/COM2/K9CLI02.txt")), other);
         }
     }
     EXPECT_EQ(server_.readFile(kSerial, kSerial + ".txt"), a + "3,3,30,A\r\n");

@@ -101,22 +101,17 @@ TEST(RunReport, LiveLineAndJsonEventsFollowTheViewCalls) {
 }
 
 TEST(Answers, YesUpToItsCountThenTheTerminalOrNo) {
-    const struct {
+    using enum MessageAnswer;
+    const struct Row {
         bool yes;
         int retries;
         bool interactive;
         const char* typed;
         std::vector<MessageAnswer> answers;
-    } rows[] = {
-        {true, 2, true, "n\n", {MessageAnswer::Yes, MessageAnswer::Yes, MessageAnswer::No}},
-        {true, 0, false, "", {MessageAnswer::No}},
-        {false, 2, false, "y\n", {MessageAnswer::No}},
-        {false,
-         2,
-         true,
-         "y\nno\nYes\n\n",
-         {MessageAnswer::Yes, MessageAnswer::No, MessageAnswer::Yes, MessageAnswer::No}},
-    };
+    } rows[] = {{true, 2, true, "n\n", {Yes, Yes, No}},
+                {true, 0, false, "", {No}},
+                {false, 2, false, "y\n", {No}},
+                {false, 2, true, "y\nno\nYes\n\n", {Yes, No, Yes, No}}};
     for (const auto& row : rows) {
         std::istringstream in(row.typed);
         std::ostringstream prompt;

@@ -1,7 +1,6 @@
 // Faults a driver meets at the worst moment, one row each: the unit, the server, the PC. Every
-// row runs a whole update on the virtual clock and must end with its expected message, the
-// window idle, nothing left open and the driver's locations not lost.
-// The rows and their outcomes are printed as a table and written to fault-matrix.txt.
+// row runs a whole update on the virtual clock and must end with its expected message, the window
+// idle, nothing left open and the driver's locations not lost; fault-matrix.txt tells the outcomes.
 #include <gtest/gtest.h>
 
 #include <filesystem>

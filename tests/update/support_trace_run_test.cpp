@@ -53,12 +53,8 @@ class SupportTraceRun : public ::testing::TestWithParam<Row> {
 
 TEST_P(SupportTraceRun, TellsWhatHappenedWithoutTheCredentials) {
     const Row& row = GetParam();
-    std::string file;
-    for (int i = 0; i < 60; ++i) {
-        file += "51." + std::to_string(10000 + i) + ",-0.2,CAM\r\n";
-    }
     server_->removeFile(kSerial, kSerial + ".txt");
-    server_->putFile(kSerial, "LocationsLite.txt", file);
+    server_->putFile(kSerial, "LocationsLite.txt", locationLines(60));
     server_->setFaults(row.faults);
 
     const std::string folder = fs::temp_directory_path() / ("k9_traces_" + row.name);
@@ -115,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
             {"rx    #FTPUN" + kMasked + "\\r\\n", "ftp>  USER " + kMasked, "ftp>  PASS ****",
              "ftp>  RETR LocationsLite.txt", "ftp>  STOR " + kMasked + ".txt",
              "download of LocationsLite.txt done", "60 data lines sent",
-             "data  line 60: 51.10059,-0.2,CAM\\r\\n", "tx    \\r\\n150\\r\\n",
+             "data  line 60: 51.10059,-0.20413,CAM,30,N59\\r\\n", "tx    \\r\\n150\\r\\n",
              "port  line settings 38400,N,8,1", "driver's locations uploaded to the server"}),
         row("lower_case_serial", {.serialFault = SerialFault::kLowerCase}, {}, kUpdated, "12345678",
             "", {"rx    #FTPUNk9*****", "ftp>  USER " + kMasked}),

@@ -141,31 +141,25 @@ TEST_F(UpdateRunTest, AnswerNoAfterFiftyLines) {
                                 39, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 75}));
 }
 
-// A failed run's message boxes: how many, the first one's title and icon, and what each of
-// the first two begins with or holds; the unit got no more than the handshake.
+// Beside the fault matrix's rows: the first box's title and icon, what the second (or a lone
+// first) holds, and no more than the handshake sent.
 TEST_F(UpdateRunTest, FailedRunsShowTheirMessageBoxes) {
     struct Case {
         const char* what;
         std::function<void(SimOptions&)> arrange;
         std::string host;
-        std::size_t count;
         const char* title;
         MessageIcon icon;
-        std::string first, second;  // the second: its start, or for one box what the first holds
+        std::string second;
     };
     const std::vector<Case> cases{
         {"empty file on the server",
-         [](SimOptions&) { server_->putFile(kSerial, "LocationsLite.txt", ""); }, "", 6,
-         "Quillmark", MessageIcon::Critical,
-         "An Error has occured while trying to download data from the Quillmark Server.",
-         "ftp download  "},
-        {"server refuses connections", [](SimOptions&) {}, "127.0.0.1:1", 2, "Quillmark",
-         MessageIcon::Exclamation,
-         "An error has occurred whilst trying to connect to the server. \r\nYou may have a "
-         "firewall",
-         "ftp open function: "},
-        {"unit unplugged at stage 2", [](SimOptions& o) { o.disconnectAtStage = 2; }, "", 1,
-         "Error", MessageIcon::None, "A runtime error has occured : \r\nSource: Serial port",
+         [](SimOptions&) { server_->putFile(kSerial, "LocationsLite.txt", ""); }, "", "Quillmark",
+         MessageIcon::Critical, "ftp download  "},
+        {"server refuses connections", [](SimOptions&) {}, "127.0.0.1:1", "Quillmark",
+         MessageIcon::Exclamation, "ftp open function: "},
+        {"unit unplugged at stage 2", [](SimOptions& o) { o.disconnectAtStage = 2; }, "", "Error",
+         MessageIcon::None,
          "\r\nError: 8020  (0)  The serial device is no longer available\r\nPlease take a "
          "screenshot and contact \r\nQuillmark, tel: 0000 000 0000"},
     };
@@ -176,15 +170,12 @@ TEST_F(UpdateRunTest, FailedRunsShowTheirMessageBoxes) {
         auto run = start(c.host);
         run->h.controller().cmdGo_Click();
         const auto& view = run->h.view;
-        ASSERT_EQ(view.messages.size(), c.count);
+        ASSERT_FALSE(view.messages.empty());
         EXPECT_EQ(view.messages[0].title, c.title);
         EXPECT_EQ(view.messages[0].icon, c.icon);
-        EXPECT_EQ(view.messages[0].text.rfind(c.first, 0), 0u) << view.messages[0].text;
-        if (c.count > 1) {
-            EXPECT_EQ(view.messages[1].text.rfind(c.second, 0), 0u) << view.messages[1].text;
-        } else {
-            EXPECT_NE(view.messages[0].text.find(c.second), std::string::npos);
-        }
+        const std::string& second =
+            view.messages[std::min<std::size_t>(1, view.messages.size() - 1)].text;
+        EXPECT_NE(second.find(c.second), std::string::npos) << second;
         EXPECT_EQ(view.progress(), 0);
         EXPECT_FALSE(run->h.workFileExists("temp.qk"));
         EXPECT_EQ(kHandshake.rfind(run->unit.received(), 0), 0u) << run->unit.received();
