@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "platform/app_config.h"
+#include "config/app_config.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <utility>
 
 #include "fuzz_check.h"
-#include "platform/app_config.h"
+#include "config/app_config.h"
 #include "platform/serial_line.h"
 #include "platform/virtual_event_loop.h"
 #include "ports/busy_indicators.h"

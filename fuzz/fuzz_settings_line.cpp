@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "fuzz_check.h"
-#include "platform/settings_line.h"
+#include "config/settings_line.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/folder_move.h"
-#include "platform/app_config.h"
+#include "config/app_config.h"
 #include "ports/port_discovery.h"
 #include "ports/port_refresh.h"
 

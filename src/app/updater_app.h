@@ -5,8 +5,8 @@
 
 #include "app/main_form.h"
 #include "app/message_presenter.h"
-#include "platform/app_config.h"
-#include "platform/port_probe.h"
+#include "config/app_config.h"
+#include "devices/port_probe.h"
 #include "platform/serial_line.h"
 #include "platform/shell.h"
 #include "update/main_controller.h"

@@ -3,8 +3,8 @@
 #include <ostream>
 
 #include "cli/run_report.h"
-#include "platform/app_config.h"
-#include "platform/port_identity.h"
+#include "config/app_config.h"
+#include "devices/port_identity.h"
 
 namespace k9 {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "platform/app_config.h"
+#include "config/app_config.h"
 #include "platform/event_loop.h"
-#include "platform/port_identity.h"
-#include "platform/qt_serial_line.h"
+#include "devices/port_identity.h"
+#include "devices/qt_serial_line.h"
 #include "platform/runtime_error.h"
 
 namespace k9 {

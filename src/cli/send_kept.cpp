@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/cli_options.h"
-#include "cli/port_lock.h"
+#include "devices/port_lock.h"
 #include "platform/file_table.h"
 #include "platform/qt_event_loop.h"
 #include "platform/runtime_error.h"

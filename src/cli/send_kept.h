@@ -3,7 +3,7 @@
 #include <ostream>
 #include <string>
 
-#include "platform/app_config.h"
+#include "config/app_config.h"
 
 namespace k9 {
 

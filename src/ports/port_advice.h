@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/port_identity.h"
-#include "platform/port_probe.h"
+#include "devices/port_identity.h"
+#include "devices/port_probe.h"
 
 namespace k9 {
 

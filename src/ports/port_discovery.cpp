@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "platform/main_view.h"
-#include "platform/port_probe.h"
+#include "devices/port_probe.h"
 #include "platform/texts.h"
 #include "ports/port_advice.h"
 

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/port_identity.h"
+#include "devices/port_identity.h"
 
 namespace k9 {
 

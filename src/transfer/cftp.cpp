@@ -9,7 +9,7 @@
 
 #include "platform/event_loop.h"
 #include "platform/file_table.h"
-#include "platform/support_trace.h"
+#include "diagnostics/support_trace.h"
 
 namespace k9 {
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/internet_layer.h"
+#include "internet/internet_layer.h"
 
 namespace k9 {
 

@@ -5,7 +5,7 @@
 #include "platform/busy_pointer.h"
 #include "platform/file_table.h"
 #include "platform/main_view.h"
-#include "platform/program_vars.h"
+#include "config/program_vars.h"
 #include "platform/texts.h"
 #include "transfer/cftp.h"
 

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "platform/app_config.h"
+#include "config/app_config.h"
 #include "platform/event_loop.h"
 #include "platform/file_table.h"
 #include "platform/main_view.h"

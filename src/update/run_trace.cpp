@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "platform/event_loop.h"
-#include "platform/program_vars.h"
+#include "config/program_vars.h"
 #include "update/device_link.h"
 #include "update/update_state.h"
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <utility>
 
-#include "platform/app_config.h"
+#include "config/app_config.h"
 #include "platform/main_view.h"
 #include "platform/serial_line.h"
-#include "platform/support_trace.h"
+#include "diagnostics/support_trace.h"
 
 namespace k9 {
 

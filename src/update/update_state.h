@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/program_vars.h"
+#include "config/program_vars.h"
 #include "ports/port_control.h"
 #include "transfer/server_operations.h"
 

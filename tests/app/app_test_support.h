@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/port_probe.h"
+#include "devices/port_probe.h"
 #include "platform/runtime_error.h"
 
 namespace k9::test {

@@ -22,7 +22,7 @@
 #include "app/updater_app.h"
 #include "app_test_support.h"
 #include "file_bytes.h"
-#include "platform/qt_serial_line.h"
+#include "devices/qt_serial_line.h"
 #include "platform/shell.h"
 #include "pty_device.h"
 #include "ui_frm_main.h"  // and the widgets it names

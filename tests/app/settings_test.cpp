@@ -9,8 +9,8 @@
 
 #include "app/app_texts.h"
 #include "app/repaint_throttle.h"
-#include "app/settings_file.h"
-#include "app/settings_line.h"
+#include "config/settings_file.h"
+#include "config/settings_line.h"
 #include "platform/runtime_error.h"
 
 namespace k9 {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/app_config.h"
+#include "config/app_config.h"
 #include "platform/virtual_event_loop.h"
 #include "recording_view.h"
 #include "update/main_controller.h"

@@ -1,4 +1,4 @@
-#include "platform/internet_layer.h"
+#include "internet/internet_layer.h"
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>

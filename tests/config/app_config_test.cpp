@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/app_config.h"
+#include "config/app_config.h"
 
 namespace k9 {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/port_lock.h"
+#include "devices/lock_files.h"
 
 #include <fcntl.h>
 #include <signal.h>

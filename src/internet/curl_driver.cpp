@@ -1,4 +1,4 @@
-#include "platform/curl_driver.h"
+#include "internet/curl_driver.h"
 
 #include <curl/curl.h>
 #include <sys/socket.h>
@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "platform/event_loop.h"
-#include "platform/support_trace.h"
+#include "diagnostics/support_trace.h"
 
 namespace k9 {
 using namespace curl_driver;

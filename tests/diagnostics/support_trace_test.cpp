@@ -6,7 +6,7 @@
 #include <regex>
 
 #include "file_bytes.h"
-#include "platform/support_trace.h"
+#include "diagnostics/support_trace.h"
 
 namespace k9 {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/internet_handles.h"
+#include "internet/internet_handles.h"
 
 namespace k9::curl_driver {
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/internet_layer.h"
+#include "internet/internet_layer.h"
 
 namespace k9 {
 

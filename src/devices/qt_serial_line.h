@@ -2,7 +2,7 @@
 
 #include <QSerialPort>
 
-#include "platform/app_config.h"
+#include "config/app_config.h"
 #include "platform/serial_line.h"
 
 namespace k9 {

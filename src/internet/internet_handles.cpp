@@ -1,6 +1,6 @@
-#include "platform/internet_handles.h"
+#include "internet/internet_handles.h"
 
-#include "platform/curl_driver.h"
+#include "internet/curl_driver.h"
 
 namespace k9 {
 

@@ -1,4 +1,4 @@
-#include "platform/program_vars.h"
+#include "config/program_vars.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "platform/device_watch.h"
+#include "devices/device_watch.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "platform/support_trace.h"
+#include "diagnostics/support_trace.h"
 
 #include <curl/curl.h>
 #include <sys/utsname.h>

@@ -1,4 +1,4 @@
-#include "platform/app_config.h"
+#include "config/app_config.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

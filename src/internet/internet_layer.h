@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/internet_errors.h"
+#include "internet/internet_errors.h"
 
 namespace k9 {
 

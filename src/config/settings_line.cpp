@@ -1,4 +1,4 @@
-#include "platform/settings_line.h"
+#include "config/settings_line.h"
 
 #include <algorithm>
 

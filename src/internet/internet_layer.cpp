@@ -1,4 +1,4 @@
-#include "platform/internet_layer.h"
+#include "internet/internet_layer.h"
 
 #include <curl/curl.h>
 
@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/curl_driver.h"
-#include "platform/internet_handles.h"
+#include "internet/curl_driver.h"
+#include "internet/internet_handles.h"
 
 namespace k9 {
 using namespace curl_driver;

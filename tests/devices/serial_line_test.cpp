@@ -4,8 +4,8 @@
 #include <QThread>
 
 #include "error_number.h"
-#include "platform/port_probe.h"
-#include "platform/qt_serial_line.h"
+#include "devices/port_probe.h"
+#include "devices/qt_serial_line.h"
 #include "platform/runtime_error.h"
 #include "pty_device.h"
 

@@ -1,4 +1,4 @@
-#include "platform/internet_errors.h"
+#include "internet/internet_errors.h"
 
 #include <curl/curl.h>
 

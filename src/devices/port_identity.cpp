@@ -1,4 +1,4 @@
-#include "platform/port_identity.h"
+#include "devices/port_identity.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/port_lock.h"
+#include "devices/lock_files.h"
 
 namespace k9 {
 namespace {

@@ -1,10 +1,10 @@
-#include "platform/qt_serial_line.h"
+#include "devices/qt_serial_line.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 
-#include "platform/port_identity.h"
+#include "devices/port_identity.h"
 #include "platform/runtime_error.h"
 
 namespace k9 {

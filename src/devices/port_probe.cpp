@@ -1,4 +1,4 @@
-#include "platform/port_probe.h"
+#include "devices/port_probe.h"
 
 #include <QSerialPort>
 

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "platform/port_identity.h"
+#include "devices/port_identity.h"
 
 namespace k9 {
 

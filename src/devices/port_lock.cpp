@@ -1,4 +1,4 @@
-#include "cli/port_lock.h"
+#include "devices/port_lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

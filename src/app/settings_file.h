@@ -1,4 +1,0 @@
-#pragma once
-
-// The settings file is shared by both front ends; its code lives with the platform.
-#include "platform/settings_file.h"
