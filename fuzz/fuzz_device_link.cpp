@@ -22,8 +22,8 @@
 #include <system_error>
 #include <utility>
 
-#include "fuzz_check.h"
 #include "config/app_config.h"
+#include "fuzz_check.h"
 #include "platform/serial_line.h"
 #include "platform/virtual_event_loop.h"
 #include "ports/busy_indicators.h"

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_check.h"
 #include "config/settings_line.h"
+#include "fuzz_check.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "bench_common.h"
-#include "local_ftp_server.h"
-#include "platform/qt_event_loop.h"
 #include "devices/qt_serial_line.h"
 #include "diagnostics/support_trace.h"
+#include "local_ftp_server.h"
+#include "platform/qt_event_loop.h"
 #include "recording_view.h"
 #include "transfer/cftp.h"
 #include "update/main_controller.h"

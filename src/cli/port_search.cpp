@@ -3,9 +3,9 @@
 #include <memory>
 
 #include "config/app_config.h"
-#include "platform/event_loop.h"
 #include "devices/port_identity.h"
 #include "devices/qt_serial_line.h"
+#include "platform/event_loop.h"
 #include "platform/runtime_error.h"
 
 namespace k9 {

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/event_loop.h"
 #include "diagnostics/support_trace.h"
+#include "platform/event_loop.h"
 
 namespace k9 {
 using namespace curl_driver;

@@ -3,11 +3,11 @@
 #include <cctype>
 #include <charconv>
 
+#include "config/program_vars.h"
+#include "devices/port_probe.h"
 #include "platform/event_loop.h"
 #include "platform/file_table.h"
 #include "platform/main_view.h"
-#include "devices/port_probe.h"
-#include "config/program_vars.h"
 #include "platform/runtime_error.h"
 #include "platform/serial_line.h"
 #include "platform/texts.h"

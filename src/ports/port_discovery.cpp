@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <exception>
 
-#include "platform/main_view.h"
 #include "devices/port_probe.h"
+#include "platform/main_view.h"
 #include "platform/texts.h"
 #include "ports/port_advice.h"
 

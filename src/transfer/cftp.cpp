@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <utility>
 
+#include "diagnostics/support_trace.h"
 #include "platform/event_loop.h"
 #include "platform/file_table.h"
-#include "diagnostics/support_trace.h"
 
 namespace k9 {
 namespace {

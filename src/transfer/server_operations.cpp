@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "config/program_vars.h"
 #include "platform/busy_pointer.h"
 #include "platform/file_table.h"
 #include "platform/main_view.h"
-#include "config/program_vars.h"
 #include "platform/texts.h"
 #include "transfer/cftp.h"
 

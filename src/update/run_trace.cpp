@@ -4,8 +4,8 @@
 #include <exception>
 #include <filesystem>
 
-#include "platform/event_loop.h"
 #include "config/program_vars.h"
+#include "platform/event_loop.h"
 #include "update/device_link.h"
 #include "update/update_state.h"
 

@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "config/app_config.h"
+#include "diagnostics/support_trace.h"
 #include "platform/main_view.h"
 #include "platform/serial_line.h"
-#include "diagnostics/support_trace.h"
 
 namespace k9 {
 

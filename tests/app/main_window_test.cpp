@@ -21,8 +21,8 @@
 #include "app/message_presenter.h"
 #include "app/updater_app.h"
 #include "app_test_support.h"
-#include "file_bytes.h"
 #include "devices/qt_serial_line.h"
+#include "file_bytes.h"
 #include "platform/shell.h"
 #include "pty_device.h"
 #include "ui_frm_main.h"  // and the widgets it names

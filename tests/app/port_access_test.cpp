@@ -10,11 +10,11 @@
 #include <fstream>
 
 #include "app_test_support.h"
-#include "error_number.h"
 #include "devices/device_watch.h"
 #include "devices/lock_files.h"
 #include "devices/port_probe.h"
 #include "devices/qt_serial_line.h"
+#include "error_number.h"
 #include "platform/runtime_error.h"
 #include "pty_device.h"
 

@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include "error_number.h"
 #include "devices/port_probe.h"
 #include "devices/qt_serial_line.h"
+#include "error_number.h"
 #include "platform/runtime_error.h"
 #include "pty_device.h"
 

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <regex>
 
-#include "file_bytes.h"
 #include "diagnostics/support_trace.h"
+#include "file_bytes.h"
 
 namespace k9 {
 namespace {

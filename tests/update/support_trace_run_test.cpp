@@ -7,9 +7,9 @@
 #include <sstream>
 
 #include "controller_harness.h"
+#include "diagnostics/support_trace.h"
 #include "file_bytes.h"
 #include "local_ftp_server.h"
-#include "diagnostics/support_trace.h"
 #include "run_texts.h"
 #include "sim_serial_line.h"
 #include "sim_unit.h"
