@@ -33,8 +33,6 @@ RunSnapshot TerminalView::snapshot() const {
     if (record_ != nullptr) {
         s.linesSent = record_->linesSent;
         s.lineCount = record_->lineCount;
-        s.bytes = record_->transferBytes;
-        s.totalBytes = record_->transferTotal;
     }
     return s;
 }

@@ -103,7 +103,7 @@ StepOutcome LocationUpload::giveUpReceiving(const std::string& why) {
     c_.state.sRxBuffer.clear();
     c_.state.sRxBuffer.shrink_to_fit();
     c_.record.locations = LocationsFate::NotReceived;
-    c_.record.ended(RunEnd::Updated);
+    c_.record.endAs(RunEnd::Updated);
     port_.ClosePortAndReset();
     c_.view.setStatusText(c_.vars.vDeviceName + " updated. " + kCrLf +
                           "Its stored locations were not received (" + why +

@@ -58,8 +58,7 @@ MainController::MainController(EventLoop& loop, MainView& view, SerialLine& seri
         ftp->setTrace(&tracer_->trace());
         ftp->setFileTransferProgress(
             [this](std::int32_t current, std::int32_t total, bool download) {
-                context_.record.transferBytes = current;
-                context_.record.transferTotal = total;
+                context_.events.transfer(TransferProgress{current, total, download});
                 server_->mFTP_FileTransferProgress(current, total, download);
             });
         return ftp;
@@ -83,7 +82,7 @@ void MainController::cmdGo_Click() {
 }
 
 void MainController::cmdClose_Click() {
-    context_.record.ended(RunEnd::Stopped);
+    context_.record.endAs(RunEnd::Stopped);
     portControl_->cmdClose_Click();
 }
 

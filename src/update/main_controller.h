@@ -10,6 +10,7 @@
 #include "platform/file_table.h"
 #include "platform/main_view.h"
 #include "platform/serial_line.h"
+#include "update/run_events.h"
 #include "update/run_record.h"
 #include "update/update_state.h"
 
@@ -41,6 +42,7 @@ struct MainContext {
     MainTimers timers{};
     std::mt19937 random{};
     RunRecord record{};
+    RunEvents events{};
 };
 
 // The main window's logic, without widgets: the window forwards its clicks here and paints

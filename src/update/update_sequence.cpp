@@ -57,7 +57,7 @@ void UpdateSequence::cmdGo_Click() {
 StepOutcome UpdateSequence::runOnce() {
     c_.record.end = RunEnd::None;
     if (!port_.closePortLeftOpen() || !port_.OpenComPort()) {
-        c_.record.ended(RunEnd::PortError);
+        c_.record.endAs(RunEnd::PortError);
         return StepOutcome::Stopped;
     }
     try {
@@ -109,7 +109,7 @@ StepOutcome UpdateSequence::waitLoop() {
             return outcome;
         }
         if (link_.noAnswer()) {
-            c_.record.ended(RunEnd::NoAnswer);
+            c_.record.endAs(RunEnd::NoAnswer);
             link_.reportNoAnswer();
             return StepOutcome::EndOfRun;
         }
@@ -162,7 +162,7 @@ StepOutcome UpdateSequence::downloadFile() {
                 continue;
             }
             if (!c_.state.blnStopped) {
-                c_.record.ended(RunEnd::ServerFailed);
+                c_.record.endAs(RunEnd::ServerFailed);
                 port_.ReportUpdateFailed();
             }
             return StepOutcome::Stopped;
@@ -171,7 +171,7 @@ StepOutcome UpdateSequence::downloadFile() {
             return StepOutcome::Stopped;
         }
         if (!downloaded) {
-            c_.record.ended(RunEnd::ServerFailed);
+            c_.record.endAs(RunEnd::ServerFailed);
             port_.ReportUpdateFailed();
             return StepOutcome::EndOfRun;
         }
@@ -190,7 +190,7 @@ StepOutcome UpdateSequence::askRestart(const std::string& text) {
         port_.ClosePortAndReset();
         return StepOutcome::Restart;
     }
-    c_.record.ended(RunEnd::Failed);
+    c_.record.endAs(RunEnd::Failed);
     port_.ReportUpdateFailed();
     return StepOutcome::Stopped;
 }
@@ -324,7 +324,7 @@ void UpdateSequence::endOfRun() {
     // A run that ends here without success has usually said why already.
     if (c_.state.iStage != 9 || !c_.MSComm1.portOpen()) {
         if (c_.record.end == RunEnd::None) {
-            c_.record.ended(RunEnd::Failed);
+            c_.record.endAs(RunEnd::Failed);
         }
     }
     if (!c_.MSComm1.portOpen()) {
@@ -334,7 +334,7 @@ void UpdateSequence::endOfRun() {
         port_.ClosePortAndReset();
         return;
     }
-    c_.record.ended(RunEnd::Updated);
+    c_.record.endAs(RunEnd::Updated);
     std::string kept;
     if (c_.record.locations == LocationsFate::NotOffered) {
         kept = upload_.sendKept();
@@ -357,7 +357,7 @@ void UpdateSequence::reportGeneralError(const RuntimeError& error) {
             ")  " + error.description() + kCrLf + "Please take a screenshot and contact " + kCrLf +
             "Quillmark, tel: 0000 000 0000",
         "Error"});
-    c_.record.ended(RunEnd::Failed);
+    c_.record.endAs(RunEnd::Failed);
     port_.ReportUpdateFailed();
 }
 
