@@ -43,6 +43,8 @@ constexpr double kDotsPoints = 13.5;
 // Right of the "Download File" caption, above the buttons (which begin at 272): the one free
 // band beside the lists.
 const QRect kPortDeviceBox{176, 256, 260, 16};
+// Two lines of small type at the foot of the status label.
+constexpr int kAsideHeight = 30;
 
 void setPoints(QWidget& widget, double points) {
     QFont font = widget.font();
@@ -88,6 +90,17 @@ MainWindow::MainWindow(MessagePresenter& messages, std::string guideDir)
     setPoints(*lblPortDevice_, kSmallLabelPoints);
     lblPortDevice_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     lblPortDevice_->show();
+
+    lblAside_ = new QLabel(ui_->lblStatus->parentWidget());
+    lblAside_->setObjectName(QStringLiteral("lblAside"));
+    const QRect status = ui_->lblStatus->geometry();
+    lblAside_->setGeometry(status.left(), status.bottom() - kAsideHeight + 1, status.width(),
+                           kAsideHeight);
+    lblAside_->setPalette(ui_->lblStatus->palette());
+    lblAside_->setFont(detailFont);
+    lblAside_->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    lblAside_->setWordWrap(true);
+    lblAside_->hide();
 }
 
 MainWindow::~MainWindow() {
@@ -194,6 +207,12 @@ void MainWindow::setStatusNote(const std::string& note) {
     if (!note.empty()) {
         std::fprintf(stderr, "k9updater: %s\n", note.c_str());
     }
+}
+
+void MainWindow::setStatusAside(const std::string& text) {
+    lblAside_->setText(displayText(text));
+    lblAside_->setToolTip(displayText(text));
+    lblAside_->setVisible(!text.empty());
 }
 
 void MainWindow::setStatusAlignment(Alignment alignment) {

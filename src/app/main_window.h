@@ -45,6 +45,7 @@ class MainWindow final : public QMainWindow, public MainView, public FormHost {
     void setStatusBold(bool bold) override;
     void setStatusAlignment(Alignment alignment) override;
     void setStatusNote(const std::string& note) override;
+    void setStatusAside(const std::string& text) override;
     void setProgress(int value) override;
     int progress() const override { return progress_; }
     void setCaption(Caption which, const std::string& text) override;
@@ -106,6 +107,8 @@ class MainWindow final : public QMainWindow, public MainView, public FormHost {
 
     // The selected port's device, in the free band right of the list captions.
     QLabel* lblPortDevice_ = nullptr;
+    // The program's own line at the foot of the status area.
+    QLabel* lblAside_ = nullptr;
     QString portDetail_;
 
     std::string status_;

@@ -38,6 +38,9 @@ class MainView {
     virtual void setStatusAlignment(Alignment alignment) = 0;
     // A hint beside the status text, outside the designed messages; empty removes it.
     virtual void setStatusNote(const std::string&) {}
+    // One line at the foot of the status area for what the program adds to the designed
+    // texts (when the unit was last updated, who holds a port); empty removes it.
+    virtual void setStatusAside(const std::string&) {}
 
     virtual void setProgress(int value) = 0;  // 0 to 100
     virtual int progress() const = 0;

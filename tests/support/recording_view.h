@@ -22,6 +22,7 @@ class RecordingView final : public MainView {
     void setStatusFontSize(double points) override { fontSize = points; }
     void setStatusBold(bool b) override { bold = b; }
     void setStatusAlignment(Alignment a) override { alignment = a; }
+    void setStatusAside(const std::string& text) override { aside = text; }
     void setProgress(int value) override;
     int progress() const override { return progressValue; }
     void setCaption(Caption which, const std::string& text) override { captions[which] = text; }
@@ -57,6 +58,7 @@ class RecordingView final : public MainView {
 
     std::string status;
     std::vector<std::string> statusHistory;
+    std::string aside;
     double fontSize = 10;
     bool bold = false;
     Alignment alignment = Alignment::Left;
