@@ -49,9 +49,7 @@ MainForm::MainForm(MainView& view, FormHost& host, MainController& controller, P
       shell_(shell),
       setup_(std::move(setup)),
       discovery_(view, probe, controller.vars().vDeviceName),
-      refresh_(controller.context().loop, view, discovery_, portSignature(setup_.config)) {
-    controller_.portControl().setProbe(probe);
-}
+      refresh_(controller.context().loop, view, discovery_, portSignature(setup_.config)) {}
 
 MainForm::LoadResult MainForm::Form_Load() {
     ProgramVars& vars = controller_.vars();

@@ -24,7 +24,7 @@ std::unique_ptr<QSettings> preferences() {
 
 }  // namespace
 
-SupportTraceMenu::SupportTraceMenu(QWidget& window, QAction& keep, QAction& save, RunTracer& tracer)
+SupportTraceMenu::SupportTraceMenu(QWidget& window, QAction& keep, QAction& save, RunTrace& tracer)
     : QObject(&window), window_(window), keep_(keep), tracer_(tracer) {
     connect(&keep_, &QAction::toggled, this, [this](bool on) { keepToggled(on); });
     connect(&save, &QAction::triggered, this, [this] { saveLatest(); });
@@ -32,7 +32,7 @@ SupportTraceMenu::SupportTraceMenu(QWidget& window, QAction& keep, QAction& save
 
 void SupportTraceMenu::restore() {
     const bool on = tracer_.settings().wanted || preferences()->value(kKeepKey, false).toBool();
-    RunTracer::Setup setup = tracer_.settings();
+    RunTrace::Setup setup = tracer_.settings();
     setup.wanted = on;
     tracer_.setup(setup);
     const QSignalBlocker quiet(&keep_);
@@ -40,7 +40,7 @@ void SupportTraceMenu::restore() {
 }
 
 void SupportTraceMenu::keepToggled(bool on) {
-    RunTracer::Setup setup = tracer_.settings();
+    RunTrace::Setup setup = tracer_.settings();
     setup.wanted = on;
     tracer_.setup(setup);
     preferences()->setValue(kKeepKey, on);

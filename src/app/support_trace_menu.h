@@ -7,14 +7,14 @@ class QWidget;
 
 namespace k9 {
 
-class RunTracer;
+class RunTrace;
 
 // The Help menu's two items for the support trace: keeping one for every run, remembered in
 // the program's own preferences (not in QK.ini), and saving the latest trace where the user
 // chooses.
 class SupportTraceMenu final : public QObject {
   public:
-    SupportTraceMenu(QWidget& window, QAction& keep, QAction& save, RunTracer& tracer);
+    SupportTraceMenu(QWidget& window, QAction& keep, QAction& save, RunTrace& tracer);
 
     // The remembered choice, unless the configuration or the environment already asks for it.
     void restore();
@@ -24,7 +24,7 @@ class SupportTraceMenu final : public QObject {
   private:
     QWidget& window_;
     QAction& keep_;
-    RunTracer& tracer_;
+    RunTrace& tracer_;
 };
 
 }  // namespace k9

@@ -5,11 +5,9 @@
 
 #include "app/main_form.h"
 #include "app/message_presenter.h"
+#include "assembly/updater_core.h"
 #include "config/app_config.h"
-#include "devices/port_probe.h"
-#include "platform/serial_line.h"
 #include "platform/shell.h"
-#include "update/main_controller.h"
 
 namespace k9 {
 
@@ -17,18 +15,16 @@ class DeviceWatch;
 class MainWindow;
 class QtEventLoop;
 
-// The platform pieces the program runs on. Left empty, the real ones are made from the
-// configuration; tests and tools put in their own.
+// The window's own platform pieces and the run's. Left empty, the real ones are made; tests
+// and tools put in their own.
 struct AppServices {
-    std::unique_ptr<SerialLine> serial;
-    std::unique_ptr<PortProbe> probe;
+    RunServices run;
     std::unique_ptr<Shell> shell;
     std::unique_ptr<MessagePresenter> messages;
-    FtpClientFactory makeFtpClient;
 };
 
-// Puts the program together: the event loop, the serial line, the main window, the update
-// logic, the window's own handlers and the watch on the device folders.
+// The window's front end: the event loop, the main window as the run's view, the run put
+// together by UpdaterCore, the window's own handlers and the watch on the device folders.
 class UpdaterApp final {
   public:
     UpdaterApp(std::string exeDir, AppConfig config, AppServices services = {});
@@ -41,14 +37,15 @@ class UpdaterApp final {
 
     MainWindow& window() { return *window_; }
     MainForm& form() { return *form_; }
-    MainController& controller() { return *controller_; }
+    MainController& controller() { return core_->controller(); }
+    UpdaterCore& core() { return *core_; }
     QtEventLoop& loop() { return *loop_; }
 
   private:
     std::unique_ptr<QtEventLoop> loop_;
     AppServices services_;
     std::unique_ptr<MainWindow> window_;
-    std::unique_ptr<MainController> controller_;
+    std::unique_ptr<UpdaterCore> core_;
     std::unique_ptr<MainForm> form_;
     // Plug and unplug reach the port list through this.
     std::unique_ptr<DeviceWatch> watch_;

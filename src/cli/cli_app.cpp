@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "assembly/updater_core.h"
 #include "cli/cli_options.h"
 #include "cli/port_list.h"
 #include "cli/port_search.h"
@@ -19,10 +20,10 @@
 #include "config/settings_file.h"
 #include "config/settings_line.h"
 #include "devices/port_lock.h"
-#include "devices/qt_serial_line.h"
 #include "platform/qt_event_loop.h"
+#include "platform/runtime_error.h"
+#include "ports/port_advice.h"
 #include "ports/port_discovery.h"
-#include "transfer/cftp.h"
 #include "update/main_controller.h"
 
 namespace k9 {
@@ -54,11 +55,12 @@ bool testEditionEnabled(const std::string& folder) {
 
 int exitCodeFor(const RunRecord& run) {
     switch (run.end) {
-        case RunEnd::Updated:
-            return run.locations == LocationsFate::Kept ||
-                           run.locations == LocationsFate::NotReceived
-                       ? exitcode::kLocationsKept
-                       : exitcode::kUpdated;
+        case RunEnd::Updated: {
+            const bool stayed = run.locations == LocationsFate::Kept ||
+                                run.locations == LocationsFate::NotReceived ||
+                                (run.earlierKept > 0 && !run.earlierKeptSent);
+            return stayed ? exitcode::kLocationsKept : exitcode::kUpdated;
+        }
         case RunEnd::NoAnswer:
             return exitcode::kNoAnswer;
         case RunEnd::ServerFailed:
@@ -74,25 +76,6 @@ int exitCodeFor(const RunRecord& run) {
     return exitcode::kFailed;
 }
 
-std::string outcomeText(int code, MainController& controller, const MainView& view, int port) {
-    const ProgramVars& vars = controller.vars();
-    switch (code) {
-        case exitcode::kUpdated:
-            return vars.vDeviceName + " updated.";
-        case exitcode::kLocationsKept:
-            if (controller.lastRun().locations == LocationsFate::Kept) {
-                return vars.vDeviceName + " updated. Its stored locations did not reach the " +
-                       "server; they are kept in " + vars.sTempFolder +
-                       controller.state().sLocationsFile;
-            }
-            return view.statusText();
-        case exitcode::kPort:
-            return "COM" + std::to_string(port) + " could not be opened.";
-        default:
-            return view.statusText();
-    }
-}
-
 struct RunSetup {
     CliOptions options;
     AppConfig config;
@@ -102,17 +85,20 @@ struct RunSetup {
 int runUpdate(const RunSetup& setup) {
     const CliOptions& o = setup.options;
     const int port = o.port;
-    RunReport report(styleFor(o), std::cout, std::cerr);
-    Answers answers(o.yes, o.retries, ::isatty(STDIN_FILENO) != 0, std::cin, std::cerr);
     QtEventLoop loop;
-    QtSerialLine serial(setup.config.ports);
-    TerminalView view(report, answers, [&loop] { return loop.tickMs(); });
+    const ReportStyle style = styleFor(o);
+    RunReport report(style, std::cout, std::cerr, [&loop] { return loop.tickMs(); });
+    report.setExitCode(exitCodeFor);
+    report.setPortName("COM" + std::to_string(port) + " (" + setup.config.devicePath(port) + ")");
+    report.setPortCause([&setup](int p) { return portOpenCause(setup.config.devicePath(p)); });
+    Answers answers(o.yes, o.retries, ::isatty(STDIN_FILENO) != 0, std::cin, std::cerr);
+    TerminalView view(report, answers);
     view.addPort(freePortEntry(port));
     view.selectPort(0);
     view.selectFile(o.edition);
-    MainController controller(loop, view, serial, setup.config,
-                              [&loop] { return std::make_shared<cFTP>(loop); });
-    view.watch(controller.lastRun());
+    UpdaterCore core(loop, view, setup.config, K9_VERSION);
+    core.events().add(report);
+    MainController& controller = core.controller();
     controller.vars().sTempFolder = setup.folder;
     controller.state().sTempFile = "temp.qk";
     controller.seedRandom(
@@ -125,19 +111,16 @@ int runUpdate(const RunSetup& setup) {
             controller.cmdClose_Click();
         }
     });
-    const std::unique_ptr<Timer> redraw = loop.makeTimer([&view] { view.refresh(); });
+    const std::unique_ptr<Timer> redraw = loop.makeTimer([&report] { report.tick(); });
     redraw->setInterval(kRedrawMs);
-    redraw->setEnabled(styleFor(o) == ReportStyle::Live);
+    redraw->setEnabled(style != ReportStyle::Quiet);
 
-    report.note("COM" + std::to_string(port) + " (" + setup.config.devicePath(port) +
-                "): put the unit into its download mode.");
     running = true;
     controller.cmdGo_Click();
     running = false;
     redraw->setEnabled(false);
-    const int code = exitCodeFor(controller.lastRun());
-    report.outcome(code, outcomeText(code, controller, view, port));
-    return code;
+    core.events().remove(report);
+    return exitCodeFor(controller.lastRun());
 }
 
 // --port auto: listens on every free port and keeps the one the unit speaks on.
@@ -146,7 +129,7 @@ int choosePort(RunSetup& setup, const std::string& base) {
     std::vector<int> ports;
     std::vector<std::unique_ptr<PortLock>> locks;
     for (const int port : freePorts(setup.config)) {
-        auto lock = std::make_unique<PortLock>(base + "COM" + std::to_string(port) + ".lock");
+        auto lock = lockPort(base, port);
         if (lock->held()) {
             ports.push_back(port);
             locks.push_back(std::move(lock));
@@ -167,8 +150,9 @@ int choosePort(RunSetup& setup, const std::string& base) {
         return exitcode::kNoAnswer;
     }
     if (!setup.options.quiet) {
-        RunReport(styleFor(setup.options), std::cout, std::cerr)
-            .note("Found the unit on COM" + std::to_string(setup.options.port) + ".");
+        RunReport(styleFor(setup.options), std::cout, std::cerr, [] {
+            return std::int64_t{0};
+        }).note("Found the unit on COM" + std::to_string(setup.options.port) + ".");
     }
     return exitcode::kUpdated;
 }
@@ -225,8 +209,12 @@ int runK9Update(const QStringList& arguments, const std::string& exeDir) {
     if (setup.options.edition == kTestEdition && !testEditionEnabled(base)) {
         return usageError("the test edition is not enabled in " + base + "QK.ini");
     }
-    std::error_code ec;
-    std::filesystem::create_directories(base, ec);
+    try {
+        preparePrivateFolder(base, setup.config.workDir.empty());
+    } catch (const RuntimeError& e) {
+        std::cerr << "k9update: cannot create " << base << ": " << e.description() << '\n';
+        return exitcode::kFailed;
+    }
     if (setup.options.port == kAutoPort) {
         if (const int code = choosePort(setup, base); code != exitcode::kUpdated) {
             return code;
@@ -234,20 +222,27 @@ int runK9Update(const QStringList& arguments, const std::string& exeDir) {
     }
     // Each port has its own folder for the run's fixed file names, so units can be updated
     // side by side; a lock file beside it keeps a second process off the same port.
-    setup.folder = base + "COM" + std::to_string(setup.options.port) + "/";
-    std::filesystem::create_directories(setup.folder, ec);
-    if (ec) {
-        std::cerr << "k9update: cannot create " << setup.folder << ": " << ec.message() << '\n';
+    setup.folder = portFolder(base, setup.options.port);
+    try {
+        preparePrivateFolder(setup.folder, true);
+    } catch (const RuntimeError& e) {
+        std::cerr << "k9update: cannot create " << setup.folder << ": " << e.description() << '\n';
         return exitcode::kFailed;
     }
-    const PortLock lock(base + "COM" + std::to_string(setup.options.port) + ".lock");
-    if (!lock.held()) {
+    const std::unique_ptr<PortLock> lock = lockPort(base, setup.options.port);
+    if (!lock->held()) {
         std::cerr << "k9update: COM" << setup.options.port << " is already being updated"
-                  << (lock.holder() > 0 ? " by process " + std::to_string(lock.holder()) : "")
-                  << (lock.error().empty() ? "" : " (" + lock.error() + ")") << ".\n";
+                  << (lock->holder() > 0 ? " by process " + std::to_string(lock->holder()) : "")
+                  << (lock->error().empty() ? "" : " (" + lock->error() + ")") << ".\n";
         return exitcode::kPort;
     }
-    return runUpdate(setup);
+    const int code = runUpdate(setup);
+    if (code == exitcode::kPort) {
+        // A port that never opened leaves no folder behind (only an empty one goes).
+        std::error_code ignored;
+        std::filesystem::remove(setup.folder, ignored);
+    }
+    return code;
 }
 
 }  // namespace k9

@@ -30,7 +30,7 @@ void listPorts(const AppConfig& config, bool json, std::ostream& out) {
     if (json) {
         out << '[';
     }
-    for (int port = kFirstConfigPort; port <= kLastConfigPort; ++port) {
+    for (int port = kFirstComPort; port <= kLastComPort; ++port) {
         const std::string path = config.devicePath(port);
         if (path.empty()) {
             continue;

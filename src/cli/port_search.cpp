@@ -7,6 +7,7 @@
 #include "devices/qt_serial_line.h"
 #include "platform/event_loop.h"
 #include "platform/runtime_error.h"
+#include "update/device_link.h"
 
 namespace k9 {
 namespace {
@@ -23,7 +24,7 @@ struct Candidate {
 
 std::vector<int> freePorts(const AppConfig& config) {
     std::vector<int> ports;
-    for (int port = kFirstConfigPort; port <= kLastConfigPort; ++port) {
+    for (int port = kFirstComPort; port <= kLastComPort; ++port) {
         const std::string path = config.devicePath(port);
         if (!path.empty() && checkPortAccess(path).access == PortAccess::Free) {
             ports.push_back(port);
@@ -57,8 +58,7 @@ int findUnitPort(EventLoop& loop, const AppConfig& config, const std::vector<int
                 it = open.erase(it);  // unplugged while we listened
                 continue;
             }
-            if (it->received.find("#FTPUN") != std::string::npos &&
-                it->received.find('\r') != std::string::npos) {
+            if (receivedKeyword(it->received, "#FTPUN", true)) {
                 return it->port;  // the others close as `open` goes
             }
             ++it;

@@ -3,50 +3,97 @@
 #include <cstdio>
 #include <ostream>
 
+#include "update/device_link.h"
+#include "update/run_outcome.h"
+
 namespace k9 {
 namespace {
 
 constexpr std::int64_t kRedrawMs = 100;
+constexpr std::int64_t kCheckTickMs = 5000;
+constexpr int kNoAnswerTicks = 10;
 
-// Message boxes break lines with CR LF; a terminal wants LF alone.
-std::string terminalText(std::string text) {
-    for (std::size_t p = 0; (p = text.find("\r\n", p)) != std::string::npos;) {
-        text.replace(p, 2, "\n");
+// The lines of a text as the run builds them (CR LF), without trailing blanks.
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (;;) {
+        const auto end = text.find_first_of("\r\n", start);
+        std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+        while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) {
+            line.pop_back();
+        }
+        lines.push_back(std::move(line));
+        if (end == std::string::npos) {
+            break;
+        }
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
     }
-    return text;
+    while (lines.size() > 1 && lines.back().empty()) {
+        lines.pop_back();
+    }
+    return lines;
 }
 
-std::string clock(std::int64_t seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
-                  static_cast<long long>(seconds % 60));
-    return text;
+std::string terminalText(const std::string& text) {
+    std::string out;
+    for (const std::string& line : linesOf(text)) {
+        out += (out.empty() ? "" : "\n") + line;
+    }
+    return out;
+}
+
+const char* endName(RunEnd end) {
+    switch (end) {
+        case RunEnd::Updated:
+            return "updated";
+        case RunEnd::Failed:
+            return "failed";
+        case RunEnd::NoAnswer:
+            return "no answer";
+        case RunEnd::ServerFailed:
+            return "server";
+        case RunEnd::PortError:
+            return "port";
+        case RunEnd::Stopped:
+            return "stopped";
+        case RunEnd::None:
+            break;
+    }
+    return "none";
+}
+
+const char* locationsName(LocationsFate fate) {
+    switch (fate) {
+        case LocationsFate::Declined:
+            return "declined";
+        case LocationsFate::Unanswered:
+            return "not collected";
+        case LocationsFate::Uploaded:
+            return "uploaded";
+        case LocationsFate::Kept:
+            return "kept";
+        case LocationsFate::NotReceived:
+            return "not received";
+        case LocationsFate::NotOffered:
+            break;
+    }
+    return "not offered";
+}
+
+const char* answerName(MessageAnswer answer) {
+    switch (answer) {
+        case MessageAnswer::Yes:
+            return "yes";
+        case MessageAnswer::No:
+            return "no";
+        case MessageAnswer::Ok:
+            break;
+    }
+    return "ok";
 }
 
 }  // namespace
-
-std::string stageName(int stage) {
-    switch (stage) {
-        case 1:
-            return "waiting for the unit";
-        case 2:
-        case 3:
-        case 4:
-            return "handshake";
-        case 5:
-            return "download";
-        case 6:
-            return "sending";
-        case 7:
-            return "waiting for the answer on the unit";
-        case 8:
-            return "receiving stored locations";
-        case 9:
-            return "finishing";
-        default:
-            return "starting";
-    }
-}
 
 std::string jsonString(const std::string& text) {
     std::string s = "\"";
@@ -55,10 +102,6 @@ std::string jsonString(const std::string& text) {
         if (c == '"' || c == '\\') {
             s += '\\';
             s += c;
-        } else if (c == '\r') {
-            s += "\\r";
-        } else if (c == '\n') {
-            s += "\\n";
         } else if (u < 0x20) {
             char esc[8];
             std::snprintf(esc, sizeof esc, "\\u%04x", u);
@@ -70,133 +113,283 @@ std::string jsonString(const std::string& text) {
     return s + "\"";
 }
 
-std::string RunReport::progressLine(const RunSnapshot& s, std::int64_t nowMs) const {
-    const double seconds = static_cast<double>(nowMs - stageStartMs_) / 1000.0;
-    char detail[160] = "";
-    if (s.stage == 5 && s.totalBytes > 0) {
-        // The rate of a finished download stays what it was at its end.
-        const std::int64_t end = s.bytes < s.totalBytes ? nowMs : transferEndMs_;
-        const double took = static_cast<double>(end - stageStartMs_) / 1000.0;
-        const double rate = took > 0 ? static_cast<double>(s.bytes) / took / 1024.0 : 0;
-        std::snprintf(detail, sizeof detail, "  %lld/%lld bytes  %.1f kB/s",
-                      static_cast<long long>(s.bytes), static_cast<long long>(s.totalBytes), rate);
-    } else if (s.stage == 6 && s.lineCount > 0) {
-        const double rate = seconds > 0 ? s.linesSent / seconds : 0;
-        const int n = std::snprintf(detail, sizeof detail, "  %d/%d lines  %.0f lines/s",
-                                    s.linesSent, s.lineCount, rate);
-        if (rate > 0 && n > 0) {
-            const auto left = static_cast<std::int64_t>((s.lineCount - s.linesSent) / rate + 0.5);
-            std::snprintf(detail + n, sizeof detail - static_cast<std::size_t>(n), "  %s left",
-                          clock(left).c_str());
-        }
+std::string jsonLines(const std::string& text) {
+    std::string list = "[";
+    for (const std::string& line : linesOf(text)) {
+        list += (list.size() > 1 ? "," : "") + jsonString(line);
     }
-    return stageName(s.stage) + detail + "  " + std::to_string(s.percent) + " %";
+    return list + "]";
 }
 
-void RunReport::update(const RunSnapshot& now, std::int64_t nowMs) {
-    const bool newStage = now.stage != last_.stage;
-    const bool newPercent = now.percent != last_.percent;
-    if (newStage) {
-        stageStartMs_ = nowMs;
+RunReport::RunReport(ReportStyle style, std::ostream& out, std::ostream& err, Clock clock)
+    : style_(style), out_(out), err_(err), clock_(clock), progress_(clock) {}
+
+// --- lines above the live line
+
+void RunReport::clearLive() {
+    if (!drawn_.empty()) {
+        err_ << "\r\x1b[K";
+        drawn_.clear();
     }
-    if (now.bytes < now.totalBytes || now.bytes != last_.bytes) {
-        transferEndMs_ = nowMs;
+}
+
+void RunReport::say(const std::string& text, bool redraw) {
+    if (!this->text()) {
+        return;
     }
+    clearLive();
+    err_ << terminalText(text) << '\n';
+    if (redraw) {
+        drawLive(true);
+    } else {
+        err_ << std::flush;
+    }
+}
+
+void RunReport::showMessage(const Message& message, bool question) {
+    flushStatus();
+    say(message.text, !question);
+}
+
+void RunReport::showAnswer(bool yes) {
+    say(std::string("Answer: ") + (yes ? "Yes" : "No"));
+}
+
+void RunReport::note(const std::string& text) {
+    if (style_ == ReportStyle::Json) {
+        json("\"event\":\"note\",\"lines\":" + jsonLines(text));
+    } else {
+        say(text);
+    }
+}
+
+void RunReport::flushStatus() {
+    if (heldStatus_.empty()) {
+        return;
+    }
+    const std::string text = std::move(heldStatus_);
+    heldStatus_.clear();
+    saidStatus_ = text;
+    say(text);
+}
+
+// --- the live line
+
+std::string RunReport::progressLine() const {
+    const std::int64_t now = clock_();
+    const Stage stage = progress_.stage();
+    const double seconds = static_cast<double>(now - progress_.stageStartMs()) / 1000.0;
+    const TransferProgress& t = progress_.lastTransfer();
+    char detail[200] = "";
+    std::string name = stageName(stage);
+    if (stage <= Stage::WaitGet && retryCount_ >= 0) {
+        const std::int64_t left = (kNoAnswerTicks - retryCount_) * kCheckTickMs - (now - tickMs_);
+        name += ", gives up in " + minutesText(std::max<std::int64_t>(left, 0));
+    } else if (stage == Stage::Download && t.download && t.total > 0) {
+        const double rate = seconds > 0 ? static_cast<double>(t.bytes) / seconds / 1024.0 : 0;
+        std::snprintf(detail, sizeof detail, "  %lld/%lld bytes  %.1f kB/s",
+                      static_cast<long long>(t.bytes), static_cast<long long>(t.total), rate);
+    } else if (stage == Stage::SendFile && progress_.total() > 0) {
+        const double rate = seconds > 0 ? progress_.sent() / seconds : 0;
+        const int n = std::snprintf(detail, sizeof detail, "  %d/%d lines  %.0f lines/s",
+                                    progress_.sent(), progress_.total(), rate);
+        if (rate > 0 && n > 0) {
+            const auto left = static_cast<std::int64_t>(
+                (progress_.total() - progress_.sent()) / rate * 1000.0 + 500);
+            std::snprintf(detail + n, sizeof detail - static_cast<std::size_t>(n), "  %s left",
+                          minutesText(left).c_str());
+        }
+    } else if (stage == Stage::WaitOffer && progress_.offerLeftMs() > 0) {
+        name = "waiting for the unit to offer its stored locations, " +
+               minutesText(progress_.offerLeftMs()) + " left";
+    } else if (stage == Stage::ReceiveLocations && !t.download && t.total > 0) {
+        name = "sending stored locations to the server";
+        std::snprintf(detail, sizeof detail, "  %lld/%lld bytes", static_cast<long long>(t.bytes),
+                      static_cast<long long>(t.total));
+    } else if (stage == Stage::ReceiveLocations && locationsBytes_ > 0) {
+        std::snprintf(detail, sizeof detail, "  %lld bytes",
+                      static_cast<long long>(locationsBytes_));
+    }
+    return name + detail + "  " + std::to_string(progress_.percent()) + " %";
+}
+
+void RunReport::drawLive(bool force) {
+    if (style_ != ReportStyle::Live || !progress_.running()) {
+        return;
+    }
+    const std::int64_t now = clock_();
+    if (!force && now - drawnMs_ < kRedrawMs) {
+        return;
+    }
+    std::string line = progressLine();
+    if (force || line != drawn_) {
+        err_ << '\r' << line << "\x1b[K" << std::flush;
+        drawn_ = std::move(line);
+    }
+    drawnMs_ = now;
+}
+
+void RunReport::tick() {
+    drawLive(false);
+    if (style_ == ReportStyle::Json || style_ == ReportStyle::Plain) {
+        moved(false);
+    }
+}
+
+void RunReport::jsonProgress() {
+    const TransferProgress& t = progress_.lastTransfer();
+    json("\"event\":\"progress\",\"stage\":" + std::to_string(static_cast<int>(progress_.stage())) +
+         ",\"percent\":" + std::to_string(progress_.percent()) + ",\"lines\":" +
+         std::to_string(progress_.sent()) + ",\"lineCount\":" + std::to_string(progress_.total()) +
+         ",\"bytes\":" + std::to_string(t.bytes) + ",\"totalBytes\":" + std::to_string(t.total));
+}
+
+void RunReport::moved(bool stageChanged) {
+    if (text()) {
+        flushStatus();
+    }
+    const int percent = progress_.percent();
     switch (style_) {
         case ReportStyle::Live:
-            if (newStage) {
-                endLiveLine();
-            }
-            if (newStage || nowMs - drawnMs_ >= kRedrawMs) {
-                // Only a line that changed is written again.
-                if (std::string line = progressLine(now, nowMs); newStage || line != drawn_) {
-                    err_ << '\r' << line << "\x1b[K" << std::flush;
-                    drawn_ = std::move(line);
-                    lineDrawn_ = true;
-                }
-                drawnMs_ = nowMs;
-            }
+            drawLive(stageChanged);
             break;
         case ReportStyle::Plain:
-            if (newStage) {
-                err_ << "stage " << now.stage << ": " << stageName(now.stage) << '\n';
-            } else if (newPercent && now.percent / 10 != last_.percent / 10) {
-                err_ << progressLine(now, nowMs) << '\n';
+            if (stageChanged) {
+                err_ << "stage " << static_cast<int>(progress_.stage()) << ": "
+                     << stageName(progress_.stage()) << '\n';
+            } else if (percent / 10 > toldTenth_) {
+                err_ << progressLine() << '\n';
             }
+            toldTenth_ = percent / 10;
             break;
         case ReportStyle::Json:
-            if (newStage) {
-                json("\"event\":\"stage\",\"stage\":" + std::to_string(now.stage) +
-                     ",\"name\":" + jsonString(stageName(now.stage)));
-            } else if (newPercent) {
-                json("\"event\":\"progress\",\"stage\":" + std::to_string(now.stage) +
-                     ",\"percent\":" + std::to_string(now.percent) +
-                     ",\"lines\":" + std::to_string(now.linesSent) + ",\"lineCount\":" +
-                     std::to_string(now.lineCount) + ",\"bytes\":" + std::to_string(now.bytes) +
-                     ",\"totalBytes\":" + std::to_string(now.totalBytes));
+            if (stageChanged) {
+                json("\"event\":\"stage\",\"stage\":" +
+                     std::to_string(static_cast<int>(progress_.stage())) +
+                     ",\"name\":" + jsonString(stageName(progress_.stage())));
+            } else if (percent != toldPercent_) {
+                jsonProgress();
             }
             break;
         case ReportStyle::Quiet:
             break;
     }
-    last_ = now;
+    toldPercent_ = percent;
 }
 
-void RunReport::status(const std::string& text) {
-    if (text == lastStatus_ || text.find('%') != std::string::npos) {
+// --- the run's events
+
+void RunReport::runStarted(const RunStart& start) {
+    progress_.runStarted(start);
+    retryCount_ = -1;
+    locationsBytes_ = 0;
+    toldPercent_ = -1;
+    toldTenth_ = 0;
+    if (style_ == ReportStyle::Json) {
+        json("\"event\":\"start\",\"port\":" + std::to_string(start.port) + ",\"edition\":" +
+             std::to_string(start.edition) + ",\"file\":" + jsonString(start.remoteFile));
+    }
+}
+
+void RunReport::runRestarted() {
+    progress_.runRestarted();
+    retryCount_ = -1;
+    note("The update starts again from the beginning.");
+}
+
+void RunReport::portOpened(int port) {
+    const std::string name = portName_.empty() ? "COM" + std::to_string(port) : portName_;
+    if (style_ == ReportStyle::Json) {
+        json("\"event\":\"port\",\"port\":" + std::to_string(port) + ",\"state\":\"open\"");
+    } else {
+        say(name + ": put the unit into its download mode.");
+    }
+}
+
+void RunReport::stageEntered(Stage stage) {
+    progress_.stageEntered(stage);
+    if (stage > Stage::WaitGet) {
+        retryCount_ = -1;
+    }
+    moved(true);
+}
+
+void RunReport::checkTick(std::int16_t retryCount) {
+    retryCount_ = retryCount;
+    tickMs_ = clock_();
+    drawLive(true);
+}
+
+void RunReport::sessionOpened(const SessionInfo& info) {
+    if (style_ == ReportStyle::Json) {
+        json(std::string("\"event\":\"session\",\"encrypted\":") +
+             (info.encrypted ? "true" : "false") + ",\"tls\":" + jsonString(info.tlsVersion) +
+             ",\"cipher\":" + jsonString(info.cipher));
+    }
+}
+
+void RunReport::transfer(const TransferProgress& t) {
+    progress_.transfer(t);
+    moved(false);
+}
+
+void RunReport::linesSent(std::int32_t sent, std::int32_t total) {
+    progress_.linesSent(sent, total);
+    moved(false);
+}
+
+void RunReport::offerWait(std::int64_t waitMs) {
+    progress_.offerWait(waitMs);
+    if (style_ == ReportStyle::Json) {
+        json("\"event\":\"wait\",\"for\":\"offer\",\"seconds\":" + std::to_string(waitMs / 1000));
+    }
+    moved(false);
+}
+
+void RunReport::locationsReceived(std::int64_t bytes) {
+    locationsBytes_ = bytes;
+    moved(false);
+}
+
+void RunReport::statusShown(const std::string& text) {
+    if (style_ == ReportStyle::Json) {
+        json("\"event\":\"status\",\"lines\":" + jsonLines(text));
         return;
     }
-    lastStatus_ = text;
-    if (style_ == ReportStyle::Json) {
-        json("\"event\":\"status\",\"text\":" + jsonString(text));
-    } else if (style_ != ReportStyle::Quiet) {
-        endLiveLine();
-        err_ << terminalText(text) << '\n';
-    }
-}
-
-void RunReport::message(const Message& m) {
-    if (style_ == ReportStyle::Json) {
-        json("\"event\":\"message\",\"title\":" + jsonString(m.title) +
-             ",\"text\":" + jsonString(m.text));
-    } else if (style_ != ReportStyle::Quiet) {
-        endLiveLine();
-        err_ << terminalText(m.text) << '\n';
-    }
-}
-
-void RunReport::answer(bool yes) {
-    if (style_ == ReportStyle::Json) {
-        json(std::string("\"event\":\"answer\",\"answer\":") + (yes ? "\"yes\"" : "\"no\""));
-    } else if (style_ != ReportStyle::Quiet) {
-        err_ << "Answer: " << (yes ? "Yes" : "No") << '\n';
-    }
-}
-
-void RunReport::note(const std::string& text) {
-    if (style_ == ReportStyle::Json) {
-        json("\"event\":\"note\",\"text\":" + jsonString(text));
-    } else if (style_ != ReportStyle::Quiet) {
-        endLiveLine();
-        err_ << text << '\n';
-    }
-}
-
-void RunReport::outcome(int code, const std::string& text) {
-    if (style_ == ReportStyle::Json) {
-        json("\"event\":\"outcome\",\"code\":" + std::to_string(code) +
-             ",\"text\":" + jsonString(text));
+    if (text == heldStatus_ || (heldStatus_.empty() && text == saidStatus_)) {
         return;
     }
-    endLiveLine();
-    (code == 0 || code == 6 ? out_ : err_) << terminalText(text) << std::endl;
+    flushStatus();
+    heldStatus_ = text;
 }
 
-void RunReport::endLiveLine() {
-    if (lineDrawn_) {
-        err_ << '\n';
-        lineDrawn_ = false;
+void RunReport::messageShown(const Message& message, MessageAnswer answer) {
+    if (style_ == ReportStyle::Json) {
+        json("\"event\":\"message\",\"title\":" + jsonString(message.title) + ",\"lines\":" +
+             jsonLines(message.text) + ",\"answer\":\"" + answerName(answer) + "\"");
     }
+}
+
+void RunReport::runEnded(const RunRecord& record) {
+    progress_.runEnded(record);
+    // The last status is the outcome, told once below.
+    heldStatus_.clear();
+    clearLive();
+    const int code = exitCode_ ? exitCode_(record) : 0;
+    if (record.end == RunEnd::PortError && portCause_ && text()) {
+        if (const std::string cause = portCause_(record.port); !cause.empty()) {
+            err_ << terminalText(cause) << '\n';
+        }
+    }
+    const std::string outcome = outcomeText(record);
+    if (style_ == ReportStyle::Json) {
+        json("\"event\":\"outcome\",\"code\":" + std::to_string(code) + ",\"end\":\"" +
+             endName(record.end) + "\",\"locations\":\"" + locationsName(record.locations) +
+             "\",\"text\":" + jsonString(outcome));
+        return;
+    }
+    err_ << std::flush;
+    out_ << outcome << std::endl;
 }
 
 void RunReport::json(const std::string& body) {

@@ -1,68 +1,99 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 #include "platform/main_view.h"
+#include "update/run_events.h"
+#include "update/run_progress.h"
 
 namespace k9 {
 
-// Where the run is, as the view and the run's record tell it.
-struct RunSnapshot {
-    int stage = 0;
-    int percent = 0;  // the progress bar
-    std::int32_t linesSent = 0;
-    std::int32_t lineCount = 0;
-    std::int64_t bytes = 0;  // the current server transfer
-    std::int64_t totalBytes = 0;
-};
-
 enum class ReportStyle {
-    Live,   // a terminal: one line redrawn in place
+    Live,   // a terminal: one line redrawn in place below what was said
     Plain,  // a line per stage and every 10 %
     Json,   // one object a line per event, on stdout
     Quiet,  // the outcome only
 };
 
-// Turns what the run shows into lines for a person or a script. Progress and messages go to
-// err, JSON and a good outcome to out.
-class RunReport final {
+// k9update's output, built from the run's events: what the unit and the server do on stderr
+// (a live line on a terminal), the outcome as the last line on stdout, and nothing after it.
+// In JSON every event is one object a line on stdout.
+class RunReport final : public RunObserver {
   public:
-    RunReport(ReportStyle style, std::ostream& out, std::ostream& err)
-        : style_(style), out_(out), err_(err) {}
+    using Clock = std::function<std::int64_t()>;
+    // The one line that says why a port could not be opened, after its messages.
+    using PortCause = std::function<std::string(int port)>;
 
-    // A change of stage or progress, or a tick of the redraw timer.
-    void update(const RunSnapshot& now, std::int64_t nowMs);
-    // A new text of the status label. Texts that only count up are left to update().
-    void status(const std::string& text);
-    // A message box, and the answer to it when it is a question.
-    void message(const Message& m);
-    void answer(bool yes);
+    RunReport(ReportStyle style, std::ostream& out, std::ostream& err, Clock clock);
+
+    void setPortCause(PortCause cause) { portCause_ = std::move(cause); }
+    // The line for the unit's port once it is open ("COM1 (/dev/ttyUSB0)").
+    void setPortName(std::string name) { portName_ = std::move(name); }
+    // The exit code the outcome carries, from the record.
+    void setExitCode(std::function<int(const RunRecord&)> code) { exitCode_ = std::move(code); }
+
+    // A message box of the run: its text, above the live line; a question leaves the line
+    // off until it is answered.
+    void showMessage(const Message& message, bool question);
+    void showAnswer(bool yes);
+    // A line of k9update's own, above the live line.
     void note(const std::string& text);
-    void outcome(int code, const std::string& text);
+    // The redraw timer: the live line follows the clock (rates, time left).
+    void tick();
+    // The live line as it would be drawn now.
+    std::string progressLine() const;
 
-    // The redrawn line of the live style.
-    std::string progressLine(const RunSnapshot& s, std::int64_t nowMs) const;
+    void runStarted(const RunStart& start) override;
+    void runRestarted() override;
+    void portOpened(int port) override;
+    void stageEntered(Stage stage) override;
+    void checkTick(std::int16_t retryCount) override;
+    void sessionOpened(const SessionInfo& info) override;
+    void transfer(const TransferProgress& progress) override;
+    void linesSent(std::int32_t sent, std::int32_t total) override;
+    void offerWait(std::int64_t waitMs) override;
+    void locationsReceived(std::int64_t bytes) override;
+    void statusShown(const std::string& text) override;
+    void messageShown(const Message& message, MessageAnswer answer) override;
+    void runEnded(const RunRecord& record) override;
 
   private:
-    void endLiveLine();
+    // A change worth telling now: the held status first, then the progress.
+    void moved(bool stageChanged);
+    void say(const std::string& text, bool redraw = true);
+    void drawLive(bool force);
+    void clearLive();
+    void flushStatus();
+    void jsonProgress();
     void json(const std::string& body);
+    bool text() const { return style_ == ReportStyle::Live || style_ == ReportStyle::Plain; }
 
     ReportStyle style_;
     std::ostream& out_;
     std::ostream& err_;
-    RunSnapshot last_;
-    std::string lastStatus_;
-    std::int64_t stageStartMs_ = 0;
-    std::int64_t drawnMs_ = -1000;
-    std::int64_t transferEndMs_ = 0;  // when the transfer last moved
+    Clock clock_;
+    RunProgress progress_;
+    PortCause portCause_;
+    std::function<int(const RunRecord&)> exitCode_;
+    std::string portName_;
+    std::int16_t retryCount_ = -1;
+    std::int64_t tickMs_ = 0;  // when the retry count last changed
+    std::int64_t locationsBytes_ = 0;
+    std::string heldStatus_;  // shown once the run moves on; the outcome replaces the last
+    std::string saidStatus_;
     std::string drawn_;
-    bool lineDrawn_ = false;
+    std::int64_t drawnMs_ = -1000;
+    int toldPercent_ = -1;
+    int toldTenth_ = 0;
 };
 
-std::string stageName(int stage);
 // The text as a JSON string, quotes included.
 std::string jsonString(const std::string& text);
+// A text of the run as a JSON list of its lines, without CR and trailing blanks.
+std::string jsonLines(const std::string& text);
 
 }  // namespace k9

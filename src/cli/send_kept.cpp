@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "assembly/updater_core.h"
 #include "cli/cli_options.h"
 #include "devices/port_lock.h"
 #include "platform/file_table.h"
@@ -18,17 +19,15 @@
 namespace k9 {
 namespace {
 
-constexpr int kPorts = 12;
-
 // Why the file did not reach the server whole; empty when it did.
-std::string send(EventLoop& loop, const AppConfig& config, const std::string& serial,
-                 const std::string& path) {
-    cFTP ftp(loop);
-    if (!ftp.OpenConnection(config.ftpHost, serial, ftpPasswordFor(serial))) {
+std::string send(const FtpClientFactory& clients, const AppConfig& config,
+                 const std::string& serial, const std::string& path) {
+    const std::shared_ptr<cFTP> ftp = clients();
+    if (!ftp->OpenConnection(config.ftpHost, serial, ftpPasswordFor(serial))) {
         return "the server could not be reached";
     }
-    std::string why = storeWhole(ftp, path, keptFileName(serial));
-    ftp.CloseConnection();
+    std::string why = storeWhole(*ftp, path, keptFileName(serial));
+    ftp->CloseConnection();
     return why;
 }
 
@@ -37,17 +36,18 @@ std::string send(EventLoop& loop, const AppConfig& config, const std::string& se
 int sendKeptLocations(const AppConfig& config, const std::string& base, std::ostream& out) {
     std::vector<std::string> folders{base};
     std::vector<std::unique_ptr<PortLock>> locks;
-    for (int port = 1; port <= kPorts; ++port) {
-        const std::string name = "COM" + std::to_string(port);
-        if (!folderExists(base + name)) {
+    for (int port = kFirstComPort; port <= kLastComPort; ++port) {
+        const std::string folder = portFolder(base, port);
+        if (!folderExists(folder)) {
             continue;
         }
-        auto lock = std::make_unique<PortLock>(base + name + ".lock");
+        auto lock = lockPort(base, port);
         if (!lock->held()) {
-            out << name << ": being updated; its kept locations wait for the next --send-kept.\n";
+            out << "COM" << port
+                << ": being updated; its kept locations wait for the next --send-kept.\n";
             continue;
         }
-        folders.push_back(base + name + "/");
+        folders.push_back(folder);
         locks.push_back(std::move(lock));
     }
     // A unit updated through several folders has one file on the server: one upload of all.
@@ -62,6 +62,7 @@ int sendKeptLocations(const AppConfig& config, const std::string& base, std::ost
         return exitcode::kUpdated;
     }
     QtEventLoop loop;
+    const FtpClientFactory clients = ftpClientFactory(loop, config);
     bool allSent = true;
     for (const auto& [serial, paths] : files) {
         const std::string& path = paths.front();
@@ -76,8 +77,8 @@ int sendKeptLocations(const AppConfig& config, const std::string& base, std::ost
         }
         const auto [count, why] =
             mergeFailure.empty()
-                ? sendKeptFile(path,
-                               [&, &serial = serial] { return send(loop, config, serial, path); })
+                ? sendKeptFile(
+                      path, [&, &serial = serial] { return send(clients, config, serial, path); })
                 : KeptSending{0, mergeFailure};
         const std::string counted = keptCountText(count);
         if (why.empty()) {

@@ -1,10 +1,7 @@
 #include "cli/terminal_view.h"
 
-#include <cstdlib>
 #include <istream>
 #include <ostream>
-
-#include "update/run_record.h"
 
 namespace k9 {
 
@@ -26,55 +23,19 @@ MessageAnswer Answers::ask() {
                                                                   : MessageAnswer::No;
 }
 
-RunSnapshot TerminalView::snapshot() const {
-    RunSnapshot s;
-    s.stage = stage_;
-    s.percent = progress_;
-    if (record_ != nullptr) {
-        s.linesSent = record_->linesSent;
-        s.lineCount = record_->lineCount;
-    }
-    return s;
-}
-
-void TerminalView::refresh() {
-    report_.update(snapshot(), clock_());
-}
-
-void TerminalView::setStatusText(const std::string& text) {
-    status_ = text;
-    report_.status(text);
-}
-
-void TerminalView::setProgress(int value) {
-    progress_ = value;
-    refresh();
-}
-
-void TerminalView::setCaption(Caption which, const std::string& text) {
-    captions_[which] = text;
-    if (which == Caption::Stage) {
-        // The stage is shown as its number followed by two blanks.
-        const int stage = std::atoi(text.c_str());
-        if (stage != stage_) {
-            stage_ = stage;
-            refresh();
-        }
-    }
-}
-
 std::string TerminalView::caption(Caption which) const {
     const auto it = captions_.find(which);
     return it == captions_.end() ? std::string() : it->second;
 }
 
 MessageAnswer TerminalView::showMessage(const Message& message) {
-    report_.message(message);
-    if (message.buttons != MessageButtons::YesNo) {
+    const bool question = message.buttons == MessageButtons::YesNo;
+    report_.showMessage(message, question);
+    if (!question) {
         return MessageAnswer::Ok;
     }
     const MessageAnswer answer = answers_.ask();
-    report_.answer(answer == MessageAnswer::Yes);
+    report_.showAnswer(answer == MessageAnswer::Yes);
     return answer;
 }
 

@@ -12,8 +12,6 @@
 
 namespace k9 {
 
-struct RunRecord;
-
 // Who answers the run's Yes/No questions: --yes up to its count, else the person at the
 // terminal, else No.
 class Answers final {
@@ -30,30 +28,21 @@ class Answers final {
     std::ostream& prompt_;
 };
 
-// The main window for a terminal: keeps what the logic sets, and tells the report what a
-// person would see change. Message boxes become report lines.
+// The main window for a terminal: keeps what the logic sets, as the window would, and shows
+// message boxes through the report, asking the questions.
 class TerminalView final : public MainView {
   public:
-    using Clock = std::function<std::int64_t()>;
+    TerminalView(RunReport& report, Answers& answers) : report_(report), answers_(answers) {}
 
-    TerminalView(RunReport& report, Answers& answers, Clock clock)
-        : report_(report), answers_(answers), clock_(std::move(clock)) {}
-
-    // Where the lines sent and the bytes moved are read from.
-    void watch(const RunRecord& record) { record_ = &record; }
-    // Redraws the progress (the live line's timer).
-    void refresh();
-    RunSnapshot snapshot() const;
-
-    void setStatusText(const std::string& text) override;
+    void setStatusText(const std::string& text) override { status_ = text; }
     std::string statusText() const override { return status_; }
     void setStatusFontName(const std::string&) override {}
     void setStatusFontSize(double) override {}
     void setStatusBold(bool) override {}
     void setStatusAlignment(Alignment) override {}
-    void setProgress(int value) override;
+    void setProgress(int value) override { progress_ = value; }
     int progress() const override { return progress_; }
-    void setCaption(Caption which, const std::string& text) override;
+    void setCaption(Caption which, const std::string& text) override { captions_[which] = text; }
     std::string caption(Caption which) const override;
     void setEnabled(Control, bool) override {}
     void focusGo() override {}
@@ -78,11 +67,8 @@ class TerminalView final : public MainView {
   private:
     RunReport& report_;
     Answers& answers_;
-    Clock clock_;
-    const RunRecord* record_ = nullptr;
     std::string status_;
     int progress_ = 0;
-    int stage_ = 0;
     std::map<Caption, std::string> captions_;
     std::vector<std::string> ports_;
     int port_ = -1;

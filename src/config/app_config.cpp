@@ -46,7 +46,7 @@ int comNumber(std::string_view key) {
     if (ec != std::errc() || ptr != k.data() + k.size()) {
         return 0;
     }
-    return n >= kFirstConfigPort && n <= kLastConfigPort ? n : -1;
+    return n >= kFirstComPort && n <= kLastComPort ? n : -1;
 }
 
 // on/off, yes/no, true/false, 1/0; -1 for anything else.

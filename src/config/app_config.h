@@ -29,8 +29,10 @@ struct AppConfig {
 
 inline constexpr std::string_view kConfigFileName = "k9updater.conf";
 inline constexpr const char* kConfigEnvVar = "K9UPDATER_CONF";
-inline constexpr int kFirstConfigPort = 1;
-inline constexpr int kLastConfigPort = 12;
+// The port list: COM1 to COM12.
+inline constexpr int kFirstComPort = 1;
+inline constexpr int kLastComPort = 12;
+inline constexpr int kComPortCount = kLastComPort - kFirstComPort + 1;
 
 // Reads INI text over `base`, key by key: what the text sets replaces what base had.
 // Malformed lines and unknown keys are reported in `problems` under `source` and ignored.

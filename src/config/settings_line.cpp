@@ -1,5 +1,7 @@
 #include "config/settings_line.h"
 
+#include "config/app_config.h"
+
 #include <algorithm>
 
 namespace k9 {
@@ -58,15 +60,37 @@ std::string_view trimBlanks(std::string_view text) {
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-std::string savedPortValue(std::string_view entry) {
+namespace {
+
+// The digits an entry begins with, after its blanks.
+std::string_view leadingDigits(std::string_view entry) {
     const std::string_view trimmed = trimBlanks(entry);
-    const std::size_t digits =
-        std::find_if_not(trimmed.begin(), trimmed.end(), isDigit) - trimmed.begin();
-    if (digits == 0) {
-        // Not a port entry we made; keep what older versions kept, the first character.
-        return std::string(trimmed.substr(0, 1));
+    return trimmed.substr(
+        0, static_cast<std::size_t>(std::find_if_not(trimmed.begin(), trimmed.end(), isDigit) -
+                                    trimmed.begin()));
+}
+
+}  // namespace
+
+int entryPortNumber(std::string_view entry) {
+    const std::string_view digits = leadingDigits(entry);
+    int number = 0;
+    for (const char c : digits) {
+        number = number * 10 + (c - '0');
+        if (number > kLastComPort) {
+            return 0;
+        }
     }
-    return std::string(trimmed.substr(0, digits));
+    return number;
+}
+
+std::string savedPortValue(std::string_view entry) {
+    const std::string_view digits = leadingDigits(entry);
+    if (digits.empty()) {
+        // Not a port entry we made; keep what older versions kept, the first character.
+        return std::string(trimBlanks(entry).substr(0, 1));
+    }
+    return std::string(digits);
 }
 
 std::string iniLine(std::string_view port, bool filterOn, std::string_view test) {

@@ -30,6 +30,10 @@ bool filterWanted(std::string_view flag);
 // True for a non-empty run of decimal digits.
 bool isPortNumber(std::string_view port);
 
+// The number a port entry stands for: its leading digits, blanks before them allowed
+// (" 3" and "3 - In Use" both give 3); 0 when there are none or they name no port of the list.
+int entryPortNumber(std::string_view entry);
+
 // The port to save for the text of the selected port entry: its leading number, blanks
 // trimmed (" 12" and "12 - In Use" give "12"); empty when nothing is selected.
 std::string savedPortValue(std::string_view entry);

@@ -115,7 +115,7 @@ bool FileTable::eof(std::int16_t no) {
 std::string FileTable::lineInput(std::int16_t no) {
     Entry& e = entry(no);
     if (eof(no)) {
-        throw RuntimeError(62, kSource, "Input past end of file");
+        throw RuntimeError(err::kInputPastEnd, kSource, "Input past end of file");
     }
     std::string line;
     for (int c = get(e); c != EOF; c = get(e)) {

@@ -31,12 +31,15 @@ class RuntimeError : public std::runtime_error {
 
 // Error numbers raised by our stand-ins, in the numbering the callers expect.
 namespace err {
+inline constexpr std::int32_t kOverflow = 6;       // a number out of its type's range
 inline constexpr std::int32_t kTypeMismatch = 13;  // a text that is not a number
+inline constexpr std::int32_t kInternalError = 51;
 inline constexpr std::int32_t kBadFileNumber = 52;
 inline constexpr std::int32_t kFileNotFound = 53;
 inline constexpr std::int32_t kFileAlreadyOpen = 55;
 inline constexpr std::int32_t kDeviceIo = 57;
 inline constexpr std::int32_t kDiskFull = 61;
+inline constexpr std::int32_t kInputPastEnd = 62;
 inline constexpr std::int32_t kPermissionDenied = 70;
 inline constexpr std::int32_t kPathFileAccess = 75;
 inline constexpr std::int32_t kPathNotFound = 76;

@@ -1,5 +1,7 @@
 #include "ports/port_advice.h"
 
+#include <fstream>
+
 #include "platform/texts.h"
 
 namespace k9 {
@@ -11,6 +13,14 @@ std::string joined(const std::vector<std::string>& devices) {
         text += (i == 0 ? "" : i + 1 == devices.size() ? " and " : ", ") + devices[i];
     }
     return text;
+}
+
+// The command name of a process, as /proc shows it; empty when it cannot be read.
+std::string commandName(long pid) {
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
 }
 
 }  // namespace
@@ -76,6 +86,34 @@ std::string portTooltip(const PortIdentity& id, std::optional<ProbeResult> resul
         return detail;
     }
     return detail + kCrLf + permissionText({id.device}, why);
+}
+
+std::string portOpenCause(const std::string& device) {
+    if (device.empty()) {
+        return "The port map names no device for this port.";
+    }
+    const PortIdentity id = identifyPort(device);
+    if (id.resolved.empty()) {
+        return "There is no device " + device + ": is the unit's cable plugged in?";
+    }
+    const PortAccessReport why = checkPortAccess(device);
+    switch (why.access) {
+        case PortAccess::Absent:
+            return device + " is not a serial device.";
+        case PortAccess::NoPermission:
+            return permissionText({device}, why);
+        case PortAccess::Busy: {
+            if (why.holderPid <= 0) {
+                return device + " is in use by another program.";
+            }
+            const std::string command = commandName(why.holderPid);
+            return device + " is in use by process " + std::to_string(why.holderPid) +
+                   (command.empty() ? "" : " (" + command + ")") + ".";
+        }
+        case PortAccess::Free:
+            break;
+    }
+    return {};
 }
 
 }  // namespace k9

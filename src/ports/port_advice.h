@@ -21,4 +21,9 @@ std::string portDetail(const PortIdentity& id, std::optional<ProbeResult> result
 std::string portTooltip(const PortIdentity& id, std::optional<ProbeResult> result,
                         const PortAccessReport& why);
 
+// The one line that says why `device` cannot be opened as a port: no such device, not a
+// serial device, no permission (with what to do), in use by a process; empty when nothing
+// stands in the way.
+std::string portOpenCause(const std::string& device);
+
 }  // namespace k9

@@ -17,8 +17,6 @@
 namespace k9 {
 namespace {
 
-constexpr std::int32_t kOverflow = 6;
-
 std::string openFailureText(std::int32_t number) {
     const std::string head = "An error has occured while trying to connect to the " + kCrLf;
     if (number == err::kInvalidPortNumber) {
@@ -49,12 +47,13 @@ std::int16_t portNumberFromEntry(const std::string& entry) {
         throw RuntimeError(err::kTypeMismatch, "Port list", "Type mismatch");
     }
     if (ec == std::errc::result_out_of_range || value < -32768 || value > 32767) {
-        throw RuntimeError(kOverflow, "Port list", "Overflow");
+        throw RuntimeError(err::kOverflow, "Port list", "Overflow");
     }
     return static_cast<std::int16_t>(value);
 }
 
 bool PortControl::OpenComPort() {
+    openError_.reset();
     if (c_.MSComm1.portOpen()) {
         return true;
     }
@@ -71,6 +70,7 @@ bool PortControl::OpenComPort() {
         c_.view.setCaption(Caption::PortState, "Port Open");
         return true;
     } catch (const RuntimeError& e) {
+        openError_ = e;
         std::string advice;
         if (e.number() == err::kTypeMismatch) {
             advice = permissionFailure(entryPortNumber(c_.view.portEntry(c_.view.selectedPort())));

@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "platform/runtime_error.h"
 
 namespace k9 {
 
@@ -52,8 +55,10 @@ class PortControl final {
     // Lets a failed open tell a port this user may not open from a busy one.
     void setProbe(PortProbe& probe) { probe_ = &probe; }
 
-    // True when the selected port is open; on false the user has been told why.
+    // True when the selected port is open; on false the user has been told why, and
+    // openError() holds the error the open ran into.
     bool OpenComPort();
+    const std::optional<RuntimeError>& openError() const { return openError_; }
     // First step of a run: closes a port left open. False (after reporting) when that fails.
     bool closePortLeftOpen();
     void ClosePortAndReset();
@@ -66,6 +71,7 @@ class PortControl final {
 
     PortContext c_;
     PortProbe* probe_ = nullptr;
+    std::optional<RuntimeError> openError_;
 };
 
 // Reads a port entry such as " 3" as a number, blanks allowed. Throws RuntimeError 13 when

@@ -19,18 +19,6 @@ std::string inUsePortEntry(int port) {
     return std::to_string(port) + " - In Use";
 }
 
-int entryPortNumber(const std::string& entry) {
-    int number = 0;
-    std::size_t i = entry.find_first_not_of(' ');
-    for (; i < entry.size() && std::isdigit(static_cast<unsigned char>(entry[i])); ++i) {
-        number = number * 10 + (entry[i] - '0');
-        if (number > kLastComPort) {
-            return 0;
-        }
-    }
-    return number;
-}
-
 void PortDiscovery::mnuMainFilter_Click() {
     view_.clearPorts();
     details_.clear();

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "config/app_config.h"
+#include "config/settings_line.h"
 #include "devices/port_identity.h"
 
 namespace k9 {
@@ -44,15 +46,9 @@ class PortDiscovery final {
     bool busy_ = false;
 };
 
-inline constexpr int kFirstComPort = 1;
-inline constexpr int kLastComPort = 12;
-inline constexpr int kComPortCount = kLastComPort - kFirstComPort + 1;
-
 // " 3": the number as a signed number prints, with the blank where a sign would go.
 std::string freePortEntry(int port);
 // "3 - In Use"
 std::string inUsePortEntry(int port);
-// The port number an entry stands for (" 3" and "3 - In Use" both give 3); 0 for none.
-int entryPortNumber(const std::string& entry);
 
 }  // namespace k9

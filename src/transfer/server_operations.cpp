@@ -48,6 +48,7 @@ bool ServerOperations::ConnectToServer() {
         return false;
     }
     const std::string detail = ftp->GetLastErrorMessage();
+    lastFailure_ = "the server could not be reached: " + detail;
     c_.view.showMessage(Message{std::string("An error has occurred whilst trying to connect to ") +
                                     "the server. " + kCrLf + "You may have a firewall enabled on " +
                                     "your computer or on your network. Please check " +
@@ -75,6 +76,7 @@ bool ServerOperations::DownloadUpdateFile() {
     if (stoppedDuring()) {
         return false;
     }
+    lastFailure_ = "the download failed: " + ftp->GetLastErrorMessage();
     c_.view.showMessage(
         Message{"An Error has occured while trying to download data from the Quillmark Server.",
                 "Quillmark", MessageIcon::Critical});

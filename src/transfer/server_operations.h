@@ -55,12 +55,15 @@ class ServerOperations final {
                                    bool blnDownload);
     // Closes the run's connection, ignoring failures, and lets the client go.
     void releaseFtpClient();
+    // Why the last connection or download failed, as the client told it.
+    const std::string& lastFailure() const { return lastFailure_; }
 
   private:
     // A failure after the user stopped the run is the user's doing: nothing to report.
     bool stoppedDuring() const;
 
     ServerContext c_;
+    std::string lastFailure_;
 };
 
 }  // namespace k9

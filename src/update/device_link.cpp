@@ -57,16 +57,26 @@ void DeviceLink::pollPort() {
     c_.view.setCaption(Caption::Stage, std::to_string(c_.state.iStage) + "  ");
 }
 
+bool receivedKeyword(std::string_view buffer, std::string_view keyword, bool needsCr) {
+    return buffer.find(keyword) != std::string_view::npos &&
+           (!needsCr || buffer.find('\r') != std::string_view::npos);
+}
+
 bool DeviceLink::received(std::string_view keyword, bool needsCr) const {
-    const std::string& buffer = c_.state.sRxBuffer;
-    return buffer.find(keyword) != std::string::npos &&
-           (!needsCr || buffer.find('\r') != std::string::npos);
+    return receivedKeyword(c_.state.sRxBuffer, keyword, needsCr);
+}
+
+void DeviceLink::setRetryCount(std::int16_t count, bool shown) {
+    c_.state.iRetryCount = count;
+    if (shown) {
+        c_.view.setCaption(Caption::RetryCount, std::to_string(count));
+    }
+    c_.events.checkTick(count);
 }
 
 void DeviceLink::restartCheckTimer() {
     c_.timers.tmrCheck->setEnabled(false);
-    c_.state.iRetryCount = 0;
-    c_.view.setCaption(Caption::RetryCount, "0");
+    setRetryCount(0);
 }
 
 void DeviceLink::rearmCheckTimer() {
@@ -74,7 +84,7 @@ void DeviceLink::rearmCheckTimer() {
 }
 
 void DeviceLink::completeStage(int next) {
-    c_.state.iStage = static_cast<std::int16_t>(next);
+    c_.setStage(static_cast<std::int16_t>(next));
     c_.state.sRxBuffer.clear();
 }
 
@@ -96,7 +106,7 @@ StepOutcome DeviceLink::stageStep() {
 StepOutcome DeviceLink::waitForSerialNumber() {
     if (!c_.timers.tmrCheck->enabled()) {
         // The first wait is shorter: 7 ticks instead of 10.
-        c_.state.iRetryCount = 3;
+        setRetryCount(3, false);
         c_.timers.tmrCheck->setEnabled(true);
     }
     if (!received("#FTPUN", true)) {
@@ -107,12 +117,16 @@ StepOutcome DeviceLink::waitForSerialNumber() {
     const std::string serial = cutSerialNumber(c_.state.sRxBuffer);
     if (!isValidSerialNumber(serial)) {
         // The serial number becomes the FTP login and a file name: never pass on junk.
+        c_.record.because("the unit sent an invalid serial number");
+        c_.record.endAs(RunEnd::Failed);
         port_.ReportUpdateFailed();
         c_.view.setStatusText(c_.vars.vDeviceName +
                               " updating unsuccessful: the unit sent an invalid serial number.");
         return StepOutcome::Stopped;
     }
     c_.state.sSerialNumber = serial;
+    c_.record.serialNumber = serial;
+    c_.events.serialNumberReceived(serial);
     c_.view.setStatusText(c_.vars.sDeviceModel + " Serial Number: " + serial);
     c_.loop.yield();
     if (c_.state.blnStopped) {
@@ -129,7 +143,7 @@ StepOutcome DeviceLink::waitForPassword() {
     if (received("#FTPPW", false)) {
         restartCheckTimer();
         send(line::kAcknowledgement);
-        c_.state.iStage = 3;
+        c_.setStage(3);
         c_.view.setProgress(5);
         c_.state.sRxBuffer.clear();
         rearmCheckTimer();
@@ -163,7 +177,8 @@ StepOutcome DeviceLink::waitForGet() {
 }
 
 void DeviceLink::tmrCheck_Timer() {
-    ++c_.state.iRetryCount;
+    const auto count = static_cast<std::int16_t>(c_.state.iRetryCount + 1);
+    c_.state.iRetryCount = count;
     if (c_.state.iStage >= 2 && c_.state.iStage <= 6) {
         try {
             send(line::kAcknowledgement);
@@ -171,7 +186,7 @@ void DeviceLink::tmrCheck_Timer() {
             // A keep-alive that cannot be written: the run's next read reports the port.
         }
     }
-    c_.view.setCaption(Caption::RetryCount, std::to_string(c_.state.iRetryCount));
+    setRetryCount(count);
 }
 
 bool DeviceLink::noAnswer() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -47,6 +48,8 @@ class DeviceLink final {
 
     // Each is one write, made only while the port is open.
     void send(std::string_view bytes);
+    // Sets iRetryCount, shows it in Label11 unless told not to, and tells the observers.
+    void setRetryCount(std::int16_t count, bool shown = true);
 
   private:
     StepOutcome waitForSerialNumber();
@@ -62,6 +65,9 @@ class DeviceLink final {
     PortControl& port_;
 };
 
+// The unit's requests: the keyword anywhere in what was received and, where the request
+// needs it, a CR anywhere as well.
+bool receivedKeyword(std::string_view buffer, std::string_view keyword, bool needsCr);
 // Cuts the serial number out of the receive buffer: up to 7 characters after the first
 // "FTPUN", ending early at a line end, upper-cased. Empty when there is none.
 std::string cutSerialNumber(const std::string& buffer);

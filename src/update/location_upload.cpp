@@ -26,16 +26,29 @@ bool extractLocations(const std::string& buffer, std::string& locations) {
     return false;
 }
 
+int offerWaitTicks(int fileIndex) {
+    return fileIndex == 0 ? 8 : 16;
+}
+
+std::int64_t offerWaitMs(int fileIndex) {
+    return std::int64_t{offerWaitTicks(fileIndex)} * kUploadTickMs;
+}
+
+bool receivedLocations(LocationsFate fate) {
+    return fate == LocationsFate::Uploaded || fate == LocationsFate::Kept ||
+           fate == LocationsFate::NotReceived;
+}
+
 void LocationUpload::tmrUserUpload_Timer() {
     ++c_.state.iUploadTicks;
-    const bool lite = c_.view.selectedFile() == 0;
-    const int limit = lite ? 8 : 16;
-    const int step = lite ? 3 : 2;
+    const int file = c_.view.selectedFile();
+    const int step = file == 0 ? 3 : 2;
     if (c_.view.progress() < 95) {
         c_.view.setProgress(c_.view.progress() + step);
     }
-    if (c_.state.iUploadTicks == limit) {
-        c_.state.iStage = 9;
+    if (c_.state.iUploadTicks == offerWaitTicks(file)) {
+        c_.record.locations = LocationsFate::Unanswered;
+        c_.setStage(9);
         c_.timers.tmrUserUpload->setEnabled(false);
     }
 }
@@ -43,8 +56,7 @@ void LocationUpload::tmrUserUpload_Timer() {
 StepOutcome LocationUpload::waitForAnswer() {
     const std::string& buffer = c_.state.sRxBuffer;
     const bool answered =
-        (buffer.find("#FTPPUT") != std::string::npos && buffer.find('\r') != std::string::npos) ||
-        buffer.find("#END") != std::string::npos;
+        receivedKeyword(buffer, "#FTPPUT", true) || receivedKeyword(buffer, "#END", false);
     if (!answered) {
         return StepOutcome::Continue;
     }
@@ -56,11 +68,12 @@ StepOutcome LocationUpload::waitForAnswer() {
     c_.timers.tmrUserUpload->setEnabled(false);
     if (c_.state.sRxBuffer.find("T#END") == std::string::npos) {
         link_.send(line::kAcknowledgement);
-        c_.state.iStage = 8;
+        c_.setStage(8);
         lastDataMs_ = c_.loop.tickMs();
         lastSize_ = 0;
     } else {
-        c_.state.iStage = 9;
+        c_.record.locations = LocationsFate::Declined;
+        c_.setStage(9);
     }
     c_.state.sRxBuffer.clear();
     return StepOutcome::Continue;
@@ -81,6 +94,7 @@ StepOutcome LocationUpload::receiveLocations() {
         if (buffer.size() != lastSize_) {
             lastSize_ = buffer.size();
             lastDataMs_ = c_.loop.tickMs();
+            c_.events.locationsReceived(static_cast<std::int64_t>(lastSize_));
         } else if (c_.loop.tickMs() - lastDataMs_ >= kLocationsSilenceMs) {
             return giveUpReceiving("the " + c_.vars.sDeviceModel + " stopped sending");
         }
@@ -88,14 +102,18 @@ StepOutcome LocationUpload::receiveLocations() {
     }
     c_.state.sNewLocations = std::move(locations);
     c_.state.sRxBuffer.clear();
+    c_.record.locationsBytes = static_cast<std::int64_t>(c_.state.sNewLocations.size());
+    c_.events.locationsReceived(c_.record.locationsBytes);
     if (c_.state.sNewLocations.size() > kMinimumLocations) {
         saveAndUpload();
         if (c_.state.blnStopped) {
             return StepOutcome::Stopped;
         }
+    } else {
+        c_.record.locations = LocationsFate::Declined;
     }
     c_.view.setProgress(100);
-    c_.state.iStage = 9;
+    c_.setStage(9);
     return StepOutcome::Continue;
 }
 
@@ -103,6 +121,7 @@ StepOutcome LocationUpload::giveUpReceiving(const std::string& why) {
     c_.state.sRxBuffer.clear();
     c_.state.sRxBuffer.shrink_to_fit();
     c_.record.locations = LocationsFate::NotReceived;
+    c_.record.because(why);
     c_.record.endAs(RunEnd::Updated);
     port_.ClosePortAndReset();
     c_.view.setStatusText(c_.vars.vDeviceName + " updated. " + kCrLf +
@@ -124,6 +143,7 @@ void LocationUpload::saveAndUpload() {
         uploaded = !s.blnStopped && server_.UploadLocationsFile();
     }
     c_.record.locations = uploaded ? LocationsFate::Uploaded : LocationsFate::Kept;
+    c_.record.locationsPath = uploaded ? std::string() : path;
     if (s.blnStopped) {
         return;  // stopped by the user: the file stays for the next attempt
     }
@@ -145,11 +165,12 @@ std::string LocationUpload::sendKept() {
     }
     const auto [count, why] = sendKeptFile(path, [this] { return server_.uploadKeptQuietly(); });
     const std::string counted = keptCountText(count);
+    c_.record.earlierKept = count;
+    c_.record.earlierKeptSent = why.empty();
     if (why.empty()) {
-        c_.record.locations = LocationsFate::Uploaded;
         return counted + (count == 1 ? " was" : " were") + " sent to the server.";
     }
-    c_.record.locations = LocationsFate::Kept;
+    c_.record.locationsPath = path;
     return counted + " could not be sent (" + why + "); " +
            (count == 1 ? "it stays" : "they stay") + " on this PC for the next update.";
 }

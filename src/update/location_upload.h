@@ -4,6 +4,7 @@
 #include <string>
 
 #include "update/device_link.h"
+#include "update/run_record.h"
 
 namespace k9 {
 
@@ -39,6 +40,15 @@ class LocationUpload final {
     std::int64_t lastDataMs_ = 0;
     std::size_t lastSize_ = 0;
 };
+
+// tmrUserUpload's interval.
+inline constexpr std::int64_t kUploadTickMs = 15000;
+// How many ticks of tmrUserUpload the wait for the offer's answer lasts, by the file list's
+// entry, and that wait in milliseconds.
+int offerWaitTicks(int fileIndex);
+std::int64_t offerWaitMs(int fileIndex);
+// Whether a run got the unit's stored locations (whatever became of them then).
+bool receivedLocations(LocationsFate fate);
 
 // Stage 8 gives up when the unit sends nothing for this long.
 inline constexpr std::int64_t kLocationsSilenceMs = 60000;

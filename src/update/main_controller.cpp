@@ -1,15 +1,16 @@
 #include "update/main_controller.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "platform/runtime_error.h"
 #include "ports/busy_indicators.h"
 #include "ports/port_control.h"
+#include "ports/port_discovery.h"
 #include "transfer/cftp.h"
 #include "transfer/server_operations.h"
 #include "update/device_link.h"
 #include "update/location_upload.h"
-#include "update/run_trace.h"
 #include "update/update_sequence.h"
 
 namespace k9 {
@@ -29,36 +30,48 @@ std::function<void()> guarded(std::function<void()> handler) {
 
 }  // namespace
 
+void MainContext::setStage(std::int16_t stage) {
+    state.iStage = stage;
+    if (stage != toldStage && stage >= 1 && stage <= 9) {
+        toldStage = stage;
+        record.lastStage = static_cast<Stage>(stage);
+        events.stageEntered(record.lastStage);
+    }
+}
+
 MainController::MainController(EventLoop& loop, MainView& view, SerialLine& serial,
                                const AppConfig& config, FtpClientFactory makeFtpClient)
-    : tracer_(std::make_unique<RunTracer>(view, serial, config)),
+    : view_(view, events_),
       context_{.loop = loop,
-               .view = tracer_->view(),
-               .MSComm1 = tracer_->line(),
+               .view = view_,
+               .MSComm1 = serial,
+               .events = events_,
                .ftpHost = config.ftpHost} {
-    tracer_->attach(loop, context_.state, context_.vars);
-    MainView& traced = context_.view;
-    busy_ = std::make_unique<BusyIndicators>(traced);
+    busy_ = std::make_unique<BusyIndicators>(view_);
     server_ = std::make_unique<ServerOperations>(ServerContext{
-        traced, *busy_, context_.vars, context_.state, context_.state.blnStopped, config.ftpHost});
+        view_, *busy_, context_.vars, context_.state, context_.state.blnStopped, config.ftpHost});
     portControl_ = std::make_unique<PortControl>(
-        PortContext{loop, traced, context_.MSComm1, context_.files, context_.timers, context_.state,
+        PortContext{loop, view_, context_.MSComm1, context_.files, context_.timers, context_.state,
                     context_.vars, [this] { server_->releaseFtpClient(); }});
     link_ = std::make_unique<DeviceLink>(context_, *portControl_);
     upload_ = std::make_unique<LocationUpload>(context_, *link_, *server_, *portControl_);
     sequence_ =
         std::make_unique<UpdateSequence>(context_, *portControl_, *link_, *server_, *upload_);
 
-    // Each run gets a fresh client whose progress reaches this window.
+    // Each run gets a fresh client whose progress reaches this window and the observers.
     context_.makeFtpClient = [this, make = std::move(makeFtpClient)] {
         std::shared_ptr<cFTP> ftp = make();
         if (!ftp) {
-            throw RuntimeError(51, "K9Updater", "The FTP client could not be created");
+            throw RuntimeError(err::kInternalError, "K9Updater",
+                               "The FTP client could not be created");
         }
-        ftp->setTrace(&tracer_->trace());
         ftp->setFileTransferProgress(
             [this](std::int32_t current, std::int32_t total, bool download) {
-                context_.events.transfer(TransferProgress{current, total, download});
+                if (download) {
+                    context_.record.serverFileSize = total;
+                }
+                events_.transfer(TransferProgress{current, total, download});
+                const PublishingView::ProgressPainting counting(view_);
                 server_->mFTP_FileTransferProgress(current, total, download);
             });
         return ftp;
@@ -68,17 +81,59 @@ MainController::MainController(EventLoop& loop, MainView& view, SerialLine& seri
     t.tmrCheck = loop.makeTimer(guarded([this] { tmrCheck_Timer(); }));
     t.tmrCheck->setInterval(5000);
     t.tmrUserUpload = loop.makeTimer(guarded([this] { tmrUserUpload_Timer(); }));
-    t.tmrUserUpload->setInterval(15000);
+    t.tmrUserUpload->setInterval(static_cast<std::int32_t>(kUploadTickMs));
     t.tmrDots = loop.makeTimer(guarded([this] { tmrDots_Timer(); }));
     t.tmrDots->setInterval(1456);
 }
 
 MainController::~MainController() = default;
 
+RunStart MainController::runStart() const {
+    const MainView& view = view_;
+    const int selected = view.selectedPort();
+    RunStart start;
+    start.port = selected < 0 ? 0 : entryPortNumber(view.portEntry(selected));
+    start.edition = view.selectedFile();
+    const char* remote = remoteFileFor(start.edition);
+    start.remoteFile = remote != nullptr ? remote : context_.state.sRemoteFile;
+    start.workFolder = context_.vars.sTempFolder;
+    start.server = context_.ftpHost;
+    start.started = std::time(nullptr);
+    return start;
+}
+
 void MainController::cmdGo_Click() {
-    RunTracer::Scope trace(*tracer_);
-    context_.record = RunRecord{};
-    sequence_->cmdGo_Click();
+    // A run started during the yields of a stopped one keeps its own record; the stopped
+    // run gets its own back when this one has ended.
+    RunRecord outer = std::exchange(context_.record, RunRecord{});
+    const RunStart start = runStart();
+    RunRecord& record = context_.record;
+    record.port = start.port;
+    record.edition = start.edition;
+    record.remoteFile = start.remoteFile;
+    record.started = start.started;
+    context_.toldStage = 0;
+    events_.runStarted(start);
+    try {
+        sequence_->cmdGo_Click();
+    } catch (...) {
+        finishRecord();
+        context_.record = std::move(outer);
+        throw;
+    }
+    finishRecord();
+    context_.record = std::move(outer);
+}
+
+void MainController::finishRecord() {
+    RunRecord& record = context_.record;
+    if (record.end == RunEnd::None) {
+        // Nothing ended it but the stop flag: "Close", or the window closing.
+        record.end = RunEnd::Stopped;
+    }
+    record.ended = std::time(nullptr);
+    lastRun_ = record;
+    events_.runEnded(record);
 }
 
 void MainController::cmdClose_Click() {

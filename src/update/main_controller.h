@@ -10,6 +10,7 @@
 #include "platform/file_table.h"
 #include "platform/main_view.h"
 #include "platform/serial_line.h"
+#include "update/publishing_view.h"
 #include "update/run_events.h"
 #include "update/run_record.h"
 #include "update/update_state.h"
@@ -23,7 +24,6 @@ class ServerOperations;
 class DeviceLink;
 class LocationUpload;
 class UpdateSequence;
-class RunTracer;
 
 // Makes the FTP client of one update run.
 using FtpClientFactory = std::function<std::shared_ptr<cFTP>()>;
@@ -32,8 +32,9 @@ using FtpClientFactory = std::function<std::shared_ptr<cFTP>()>;
 // reference to it.
 struct MainContext {
     EventLoop& loop;
-    MainView& view;
+    PublishingView& view;
     SerialLine& MSComm1;
+    RunEvents& events;
     std::string ftpHost;
     FtpClientFactory makeFtpClient{};
     UpdateState state{};
@@ -41,12 +42,17 @@ struct MainContext {
     FileTable files{};
     MainTimers timers{};
     std::mt19937 random{};
+    // The run going on, or the last one.
     RunRecord record{};
-    RunEvents events{};
+    // The stage last told to the observers; 0 before a run tells its first.
+    std::int16_t toldStage = 0;
+
+    // Sets iStage and tells the observers when it is a new stage.
+    void setStage(std::int16_t stage);
 };
 
 // The main window's logic, without widgets: the window forwards its clicks here and paints
-// what the parts tell the view.
+// what the parts tell the view. What the run does reaches the observers of events().
 class MainController {
   public:
     MainController(EventLoop& loop, MainView& view, SerialLine& serial, const AppConfig& config,
@@ -59,15 +65,13 @@ class MainController {
     void cmdClose_Click();
     void ClosePortAndReset();
 
-    // The support trace: wanted or not, where, and the version its header names.
-    RunTracer& tracer() { return *tracer_; }
-
+    RunEvents& events() { return events_; }
     // Seeds the generator RandomText draws from (start-up seeds it from the clock).
     void seedRandom(std::uint32_t seed) { context_.random.seed(seed); }
 
     UpdateState& state() { return context_.state; }
-    // How the last run went, for front ends that report it.
-    const RunRecord& lastRun() const { return context_.record; }
+    // The record of the last run that ended.
+    const RunRecord& lastRun() const { return lastRun_; }
     ProgramVars& vars() { return context_.vars; }
     MainContext& context() { return context_; }
     PortControl& portControl() { return *portControl_; }
@@ -80,8 +84,12 @@ class MainController {
     void tmrDots_Timer();
 
   private:
-    // Before the context: the run sees the window and the line through it.
-    std::unique_ptr<RunTracer> tracer_;
+    RunStart runStart() const;
+    void finishRecord();
+
+    // Before the context: the run paints and tells through them.
+    RunEvents events_;
+    PublishingView view_;
     MainContext context_;
     std::unique_ptr<PortControl> portControl_;
     std::unique_ptr<BusyIndicators> busy_;
@@ -89,6 +97,7 @@ class MainController {
     std::unique_ptr<DeviceLink> link_;
     std::unique_ptr<LocationUpload> upload_;
     std::unique_ptr<UpdateSequence> sequence_;
+    RunRecord lastRun_;
 };
 
 }  // namespace k9

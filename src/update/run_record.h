@@ -57,6 +57,10 @@ struct RunRecord {
     std::int64_t serverFileSize = -1;  // the edition's file as the server listed it
     std::time_t serverFileTime = 0;    // its modification time, 0 when the server gave none
     std::int64_t locationsBytes = 0;   // stored locations received from the unit
+    // Locations kept by earlier runs of this unit, sent along with this one's update; when
+    // they could not be sent they stay in locationsPath.
+    std::int32_t earlierKept = 0;
+    bool earlierKeptSent = false;
     // For a run that did not update the unit: why, in a few words taken from the error
     // itself; with the run-time error's number and OS code when one ended it.
     std::string reason;

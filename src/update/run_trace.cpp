@@ -2,12 +2,10 @@
 
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 
-#include "config/program_vars.h"
 #include "platform/event_loop.h"
 #include "update/device_link.h"
-#include "update/update_state.h"
+#include "update/run_outcome.h"
 
 namespace k9 {
 namespace {
@@ -34,172 +32,116 @@ const char* answerText(MessageAnswer answer) {
     return "OK";
 }
 
-// Progress texts repeat with a new percentage: one line for each kind is enough.
-bool sameProgress(std::string_view text, std::string_view before) {
-    if (text.find('%') == std::string_view::npos || before.find('%') == std::string_view::npos) {
-        return false;
-    }
-    const auto cut = text.find_first_of("0123456789");
-    return text.substr(0, cut) == before.substr(0, cut);
-}
-
-const char* stageMeaning(int stage) {
+const char* stageMeaning(Stage stage) {
     switch (stage) {
-        case 1:
+        case Stage::WaitSerial:
             return "waiting for #FTPUN and the serial number";
-        case 2:
+        case Stage::WaitPassword:
             return "waiting for #FTPPW";
-        case 3:
+        case Stage::WaitFilePath:
             return "waiting for #FTPFILEP";
-        case 4:
+        case Stage::WaitGet:
             return "waiting for #FTPGET";
-        case 5:
+        case Stage::Download:
             return "connecting to the server and downloading the file";
-        case 6:
+        case Stage::SendFile:
             return "sending the file to the unit";
-        case 7:
+        case Stage::WaitOffer:
             return "waiting for the answer to the locations offer";
-        case 8:
+        case Stage::ReceiveLocations:
             return "receiving the driver's locations";
-        default:
-            return "finished";
+        case Stage::Finished:
+            break;
     }
+    return "finished";
 }
 
-bool isFailure(const std::string& status) {
-    return status.find("unsuccessful") != std::string::npos ||
-           status.rfind("Unable to communicate", 0) == 0;
+const char* locationsText(const RunRecord& r) {
+    switch (r.locations) {
+        case LocationsFate::Uploaded:
+            return "uploaded to the server";
+        case LocationsFate::Kept:
+            return "kept in the working folder";
+        case LocationsFate::Declined:
+            return "not sent: the unit had none to send";
+        case LocationsFate::Unanswered:
+            return "not collected: the unit did not answer the offer";
+        case LocationsFate::NotReceived:
+        case LocationsFate::NotOffered:
+            break;
+    }
+    return "not received: they stay on the unit";
 }
 
-std::string describe(const std::exception& e) {
-    return e.what();
+bool failed(RunEnd end) {
+    return end != RunEnd::Updated && end != RunEnd::Stopped && end != RunEnd::None;
 }
 
 }  // namespace
-
-// --- the view
-
-void TracingView::setStatusText(const std::string& text) {
-    inner_.setStatusText(text);
-    SupportTrace& trace = tracer_.trace();
-    if (trace.on()) {
-        tracer_.syncSecrets();
-        if (!sameProgress(text, lastStatus_)) {
-            trace.line("status", text, kLongLineBytes);
-        }
-        lastStatus_ = text;
-    }
-}
-
-void TracingView::setCaption(Caption which, const std::string& text) {
-    inner_.setCaption(which, text);
-    SupportTrace& trace = tracer_.trace();
-    if (!trace.on()) {
-        return;
-    }
-    switch (which) {
-        case Caption::Stage:
-            tracer_.checkStage();
-            break;
-        case Caption::RetryCount:
-            tracer_.checkStage();
-            trace.line("retry", (text == "0" ? "tmrCheck restarted, retry count "
-                                             : "tmrCheck tick, retry count ") +
-                                    text);
-            break;
-        case Caption::PortState:
-        case Caption::Dots:
-            break;
-    }
-}
-
-MessageAnswer TracingView::showMessage(const Message& message) {
-    SupportTrace& trace = tracer_.trace();
-    if (trace.on()) {
-        tracer_.syncSecrets();
-        trace.line("msgbox", "[" + message.title + "] " + message.text, kLongLineBytes);
-        trace.flush();
-    }
-    const MessageAnswer answer = inner_.showMessage(message);
-    trace.line("answer", answerText(answer));
-    return answer;
-}
 
 // --- the serial line
 
 void TracingSerialLine::setCommPort(std::int16_t port) {
     inner_.setCommPort(port);
-    if (tracer_.trace().on()) {
-        const std::string device = tracer_.devicePath(port);
-        tracer_.trace().line("port", "COM" + std::to_string(port) + " is " +
-                                         (device.empty() ? "not in the port map" : device));
+    if (trace_.trace().on()) {
+        const std::string device = trace_.devicePath(port);
+        trace_.note("port", "COM" + std::to_string(port) + " is " +
+                                (device.empty() ? "not in the port map" : device));
     }
 }
 
 void TracingSerialLine::setSettings(const std::string& settings) {
     inner_.setSettings(settings);
-    if (tracer_.trace().on()) {
-        tracer_.trace().line("port", "line settings " + settings + ", no flow control");
-    }
+    trace_.note("port", "line settings " + settings + ", no flow control");
 }
 
 void TracingSerialLine::setPortOpen(bool open) {
     try {
         inner_.setPortOpen(open);
     } catch (const std::exception& e) {
-        if (tracer_.trace().on()) {
-            tracer_.trace().line("port", (open ? "open failed: " : "close failed: ") + describe(e));
-        }
+        trace_.note("port", std::string(open ? "open failed: " : "close failed: ") + e.what());
         throw;
     }
-    tracer_.trace().line("port", open ? "opened" : "closed");
+    trace_.note("port", open ? "opened" : "closed");
 }
 
 std::string TracingSerialLine::input() {
     try {
         std::string chunk = inner_.input();
-        tracer_.checkStage();
         if (!chunk.empty()) {
-            tracer_.trace().line("rx", chunk);
+            trace_.note("rx", chunk);
         }
         return chunk;
     } catch (const std::exception& e) {
-        if (tracer_.trace().on()) {
-            tracer_.trace().line("rx", "read failed: " + describe(e));
-        }
+        trace_.note("rx", std::string("read failed: ") + e.what());
         throw;
     }
 }
 
 void TracingSerialLine::output(std::string_view bytes) {
-    SupportTrace& trace = tracer_.trace();
+    SupportTrace& trace = trace_.trace();
     if (!trace.on()) {
         inner_.output(bytes);
         return;
     }
-    tracer_.syncSecrets();
-    tracer_.checkStage();
-    const bool data = tracer_.stage() == 6 && bytes != line::kEndOfData &&
+    const bool data = trace_.stage() == Stage::SendFile && bytes != line::kEndOfData &&
                       bytes != line::kDoneCode && bytes != line::kAcknowledgement;
     if (data) {
         dataLine(bytes);
         return;
     }
     endDataLines();
-    if (bytes == line::kDoneCode && tracer_.stage() == 8) {
-        tracer_.doneInStage8_ = true;
-    }
     try {
         inner_.output(bytes);
     } catch (const std::exception& e) {
-        trace.line("tx", "write failed: " + describe(e) + ": " + std::string(bytes));
+        trace.line("tx", std::string("write failed: ") + e.what() + ": " + std::string(bytes));
         throw;
     }
     trace.line("tx", bytes);
 }
 
 void TracingSerialLine::dataLine(std::string_view bytes) {
-    SupportTrace& trace = tracer_.trace();
+    SupportTrace& trace = trace_.trace();
     if (dataLines_ == 0) {
         trace.line("data", ++dataBlocks_ == 1 ? "sending the file"
                                               : "sending the file again from its first line");
@@ -209,7 +151,7 @@ void TracingSerialLine::dataLine(std::string_view bytes) {
         inner_.output(bytes);
     } catch (const std::exception& e) {
         endDataLines();
-        trace.line("data", "line " + std::to_string(number) + " failed (" + describe(e) +
+        trace.line("data", "line " + std::to_string(number) + " failed (" + e.what() +
                                "): " + std::string(bytes));
         throw;
     }
@@ -228,7 +170,7 @@ void TracingSerialLine::endDataLines() {
     if (dataLines_ == 0) {
         return;
     }
-    SupportTrace& trace = tracer_.trace();
+    SupportTrace& trace = trace_.trace();
     for (const auto& [number, text] : lastLines_) {
         trace.line("data", "line " + std::to_string(number) + ": " + text);
     }
@@ -239,103 +181,118 @@ void TracingSerialLine::endDataLines() {
 
 // --- the run
 
-RunTracer::RunTracer(MainView& view, SerialLine& serial, AppConfig config)
-    : inner_(view), config_(std::move(config)), view_(view, *this), line_(serial, *this) {
+RunTrace::RunTrace(EventLoop& loop, SerialLine& serial, MainView& view, AppConfig config)
+    : loop_(loop), view_(view), config_(std::move(config)), line_(serial, *this) {
     setup_.wanted = config_.trace || traceRequestedByEnvironment();
 }
 
-void RunTracer::attach(EventLoop& loop, const UpdateState& state, const ProgramVars& vars) {
-    loop_ = &loop;
-    state_ = &state;
-    vars_ = &vars;
-}
-
-std::int16_t RunTracer::stage() const {
-    return state_ != nullptr ? state_->iStage : 0;
-}
-
-void RunTracer::beginRun() {
+void RunTrace::runStarted(const RunStart& start) {
     if (depth_++ > 0) {
         // A click during the yields of a stopped run: its run goes into the same file.
         trace_.line("run", "update started again while the stopped run unwinds");
         return;
     }
-    inner_.setStatusNote({});
-    if (!setup_.wanted || loop_ == nullptr) {
+    view_.setStatusNote({});
+    stage_ = Stage::WaitSerial;
+    retryCount_ = 0;
+    lastStatus_.clear();
+    if (!setup_.wanted) {
         return;
     }
     std::string error;
-    EventLoop* loop = loop_;
+    EventLoop* loop = &loop_;
     if (!trace_.open(
             setup_.folder, setup_.version, [loop] { return loop->tickMs(); }, &error)) {
         std::fprintf(stderr, "k9updater: no support trace for this run: %s\n", error.c_str());
         return;
     }
-    serial_.clear();
-    lastStage_ = 0;
-    doneInStage8_ = false;
-    syncSecrets();
-    trace_.line("run", "update started for " + vars_->vDeviceName + ", server " + config_.ftpHost +
-                           ", download list entry " + std::to_string(inner_.selectedFile()));
-    trace_.line("run", "working folder " + vars_->sTempFolder);
+    trace_.line("run", "update started on COM" + std::to_string(start.port) + ", server " +
+                           start.server + ", download list entry " + std::to_string(start.edition) +
+                           " (" + start.remoteFile + ")");
+    trace_.line("run", "working folder " + start.workFolder);
 }
 
-void RunTracer::syncSecrets() {
-    if (state_ == nullptr || state_->sSerialNumber.empty() || state_->sSerialNumber == serial_) {
-        return;
-    }
-    serial_ = state_->sSerialNumber;
-    // Very short numbers are hidden whole: two characters of three would give most away.
-    trace_.addSecret(serial_, serial_.size() > 3 ? 2 : 0);
-    trace_.addSecret(std::string(serial_.rbegin(), serial_.rend()), 0);
-    if (!state_->sFtpPassword.empty()) {
-        trace_.addSecret(state_->sFtpPassword, 0);
-    }
-}
-
-void RunTracer::checkStage() {
-    if (!trace_.on() || stage() == lastStage_) {
-        return;
-    }
-    lastStage_ = stage();
+void RunTrace::runRestarted() {
     line_.endDataLines();
-    syncSecrets();
+    trace_.line("run", "the whole run starts again from the port");
+}
+
+void RunTrace::stageEntered(Stage stage) {
+    stage_ = stage;
+    if (!trace_.on()) {
+        return;
+    }
+    line_.endDataLines();
     trace_.release();
-    trace_.line("stage", std::to_string(stage()) + ": " + stageMeaning(stage()));
+    trace_.line("stage", std::to_string(static_cast<int>(stage)) + ": " + stageMeaning(stage));
     trace_.flush();
     // Until the serial number is known, what the unit sends may hold part of it.
-    if (stage() == 1) {
+    if (stage == Stage::WaitSerial) {
         trace_.hold();
     }
 }
 
-std::string RunTracer::locationsOutcome() const {
-    if (!serial_.empty() &&
-        std::filesystem::exists(vars_->sTempFolder + state_->sSerialNumber + ".txt")) {
-        return "kept in the working folder as " + state_->sSerialNumber + ".txt";
-    }
-    return doneInStage8_ ? "uploaded to the server" : "not received: they stay on the unit";
+void RunTrace::checkTick(std::int16_t retryCount) {
+    retryCount_ = retryCount;
+    trace_.line("retry", (retryCount == 0 ? "tmrCheck restarted, retry count "
+                                          : "tmrCheck tick, retry count ") +
+                             std::to_string(retryCount));
 }
 
-void RunTracer::endRun() {
+void RunTrace::serialNumberReceived(const std::string& serial) {
+    // Very short numbers are hidden whole: two characters of three would give most away.
+    trace_.addSecret(serial, serial.size() > 3 ? 2 : 0);
+    // The FTP password is the serial number backwards.
+    trace_.addSecret(std::string(serial.rbegin(), serial.rend()), 0);
+    if (trace_.on() && unitNotes_) {
+        for (const std::string& line : unitNotes_(serial)) {
+            trace_.line("unit", line);
+        }
+    }
+}
+
+void RunTrace::sessionOpened(const SessionInfo& info) {
+    trace_.line("ftp", info.encrypted ? "session encrypted, " + info.tlsVersion + ", " + info.cipher
+                                      : std::string("session not encrypted"));
+}
+
+void RunTrace::offerWait(std::int64_t waitMs) {
+    trace_.line("run", "waiting up to " + std::to_string(waitMs / 1000) +
+                           " s for the answer to the locations offer");
+}
+
+void RunTrace::statusShown(const std::string& text) {
+    if (text != lastStatus_) {
+        trace_.line("status", text, kLongLineBytes);
+    }
+    lastStatus_ = text;
+}
+
+void RunTrace::messageShown(const Message& message, MessageAnswer answer) {
+    trace_.line("msgbox", "[" + message.title + "] " + message.text, kLongLineBytes);
+    trace_.line("answer", answerText(answer));
+    trace_.flush();
+}
+
+void RunTrace::runEnded(const RunRecord& record) {
     if (--depth_ > 0) {
-        trace_.line("run", "the inner run ended: " + inner_.statusText());
+        trace_.line("run", "the inner run ended: " + outcomeText(record));
         return;
     }
     if (!trace_.on()) {
-        if (!setup_.wanted && state_ != nullptr && isFailure(inner_.statusText())) {
-            inner_.setStatusNote(kTraceHint);
+        if (!setup_.wanted && failed(record.end)) {
+            view_.setStatusNote(kTraceHint);
         }
         return;
     }
     line_.endDataLines();
-    syncSecrets();
     trace_.release();
-    trace_.line("result", "outcome: " + inner_.statusText());
-    trace_.line("result", "last stage " + std::to_string(lastStage_) + ", retry count " +
-                              std::to_string(state_->iRetryCount) + ", port " +
+    trace_.line("result", "outcome: " + lastStatus_);
+    trace_.line("result", "run: " + outcomeText(record));
+    trace_.line("result", "last stage " + std::to_string(static_cast<int>(record.lastStage)) +
+                              ", retry count " + std::to_string(retryCount_) + ", port " +
                               (line_.portOpen() ? "open" : "closed"));
-    trace_.line("result", "driver's locations " + locationsOutcome());
+    trace_.line("result", std::string("driver's locations ") + locationsText(record));
     trace_.close("run ended after " + std::to_string(trace_.elapsedMs()) + " ms");
 }
 

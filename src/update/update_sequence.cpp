@@ -16,7 +16,8 @@ namespace {
 constexpr int kDownloadAttempts = 3;
 constexpr std::int32_t kPassMs = 2000;
 constexpr std::int32_t kLinePauseMs = 18;
-constexpr std::int32_t kInternalError = 51;
+
+}  // namespace
 
 const char* remoteFileFor(int index) {
     switch (index) {
@@ -31,13 +32,11 @@ const char* remoteFileFor(int index) {
     }
 }
 
-}  // namespace
-
 RuntimeError asRuntimeError(const std::exception& e) {
     if (const auto* runtime = dynamic_cast<const RuntimeError*>(&e)) {
         return *runtime;
     }
-    return RuntimeError(kInternalError, "K9Updater", e.what());
+    return RuntimeError(err::kInternalError, "K9Updater", e.what());
 }
 
 std::string dateTimeStamp() {
@@ -51,15 +50,32 @@ std::string dateTimeStamp() {
 
 void UpdateSequence::cmdGo_Click() {
     while (runOnce() == StepOutcome::Restart) {
+        // The whole run again, from the port: what the last attempt did no longer counts.
+        RunRecord& r = c_.record;
+        r.end = RunEnd::None;
+        r.reason.clear();
+        r.errorNumber = r.osError = 0;
+        r.lineCount = r.linesSent = 0;
+        c_.toldStage = 0;
+        c_.events.runRestarted();
     }
 }
 
 StepOutcome UpdateSequence::runOnce() {
     c_.record.end = RunEnd::None;
-    if (!port_.closePortLeftOpen() || !port_.OpenComPort()) {
+    if (!port_.closePortLeftOpen()) {
+        c_.record.because("the port left open by the last run could not be closed");
         c_.record.endAs(RunEnd::PortError);
         return StepOutcome::Stopped;
     }
+    if (!port_.OpenComPort()) {
+        if (const auto& error = port_.openError()) {
+            c_.record.because(error->description(), error->number(), error->osError());
+        }
+        c_.record.endAs(RunEnd::PortError);
+        return StepOutcome::Stopped;
+    }
+    c_.events.portOpened(c_.MSComm1.commPort());
     try {
         startRun();
         const StepOutcome outcome = waitLoop();
@@ -91,7 +107,7 @@ void UpdateSequence::startRun() {
     view.setStatusBold(true);
     view.setStatusAlignment(Alignment::Center);
     view.setStatusText("Please Wait....Connecting to " + c_.vars.sDeviceModel);
-    c_.state.iStage = 1;
+    c_.setStage(1);
     c_.timers.tmrDots->setEnabled(true);
     c_.state.mFTP = c_.makeFtpClient();
     c_.state.sRxBuffer.clear();
@@ -109,6 +125,8 @@ StepOutcome UpdateSequence::waitLoop() {
             return outcome;
         }
         if (link_.noAnswer()) {
+            c_.record.because(std::string("the unit did not answer while ") +
+                              stageName(static_cast<Stage>(c_.state.iStage)));
             c_.record.endAs(RunEnd::NoAnswer);
             link_.reportNoAnswer();
             return StepOutcome::EndOfRun;
@@ -137,8 +155,7 @@ StepOutcome UpdateSequence::stageStep() {
 
 StepOutcome UpdateSequence::downloadFile() {
     for (;;) {
-        c_.state.iRetryCount = 0;
-        c_.view.setCaption(Caption::RetryCount, "0");
+        link_.setRetryCount(0);
         bool downloaded = false;
         try {
             c_.view.setStatusText("Connected to Server. " + kCrLf + "Beginning Download...");
@@ -152,13 +169,16 @@ StepOutcome UpdateSequence::downloadFile() {
                     downloaded = server_.DownloadUpdateFile();
                 }
             }
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            const RuntimeError error = asRuntimeError(e);
+            c_.record.because(error.description(), error.number(), error.osError());
             const MessageAnswer answer = c_.view.showMessage(
                 Message{std::string("Attempted download of update failed, ") +
                             "you may have a problem with your firewall or network, " + "try again?",
                         c_.vars.sDeviceModel + " updating unsuccessful", MessageIcon::Question,
                         MessageButtons::YesNo});
             if (answer == MessageAnswer::Yes && !c_.state.blnStopped) {
+                c_.record.reason.clear();
                 continue;
             }
             if (!c_.state.blnStopped) {
@@ -171,18 +191,21 @@ StepOutcome UpdateSequence::downloadFile() {
             return StepOutcome::Stopped;
         }
         if (!downloaded) {
+            c_.record.because(server_.lastFailure());
             c_.record.endAs(RunEnd::ServerFailed);
             port_.ReportUpdateFailed();
             return StepOutcome::EndOfRun;
         }
-        c_.state.iStage = 6;
+        c_.setStage(6);
         c_.view.setProgress(25);
         server_.DisconnectFromServer();
         return StepOutcome::Continue;
     }
 }
 
-StepOutcome UpdateSequence::askRestart(const std::string& text) {
+StepOutcome UpdateSequence::askRestart(const std::string& text, const std::exception& e) {
+    const RuntimeError error = asRuntimeError(e);
+    c_.record.because(error.description(), error.number(), error.osError());
     const MessageAnswer answer =
         c_.view.showMessage(Message{text, c_.vars.sDeviceModel + " updating unsuccessful",
                                     MessageIcon::Question, MessageButtons::YesNo});
@@ -203,8 +226,9 @@ StepOutcome UpdateSequence::sendFile() {
         }
     } catch (const std::exception& e) {
         return askRestart("An Error occured while processing downloaded " + std::string("file (") +
-                          asRuntimeError(e).description() + ")." + kCrLf + "Restart updating of " +
-                          c_.vars.sDeviceModel + "?");
+                              asRuntimeError(e).description() + ")." + kCrLf +
+                              "Restart updating of " + c_.vars.sDeviceModel + "?",
+                          e);
     }
     try {
         if (const StepOutcome sent = sendLines(lineCount); sent != StepOutcome::Continue) {
@@ -212,16 +236,18 @@ StepOutcome UpdateSequence::sendFile() {
         }
     } catch (const std::exception& e) {
         return askRestart(std::string("An Error occured while sending ") + "file to " +
-                          c_.vars.sDeviceModel + " (" + asRuntimeError(e).description() + "). " +
-                          kCrLf + "Check connections and retry. " +
-                          "Restart updating of Sentrel ?  ");
+                              c_.vars.sDeviceModel + " (" + asRuntimeError(e).description() +
+                              "). " + kCrLf + "Check connections and retry. " +
+                              "Restart updating of Sentrel ?  ",
+                          e);
     }
     try {
         finishSending();
     } catch (const std::exception& e) {
         return askRestart("An Error occured after sending file to " + c_.vars.sDeviceModel + " (" +
-                          asRuntimeError(e).description() + ")." + kCrLf +
-                          "Restart updating of Sentrel ?");
+                              asRuntimeError(e).description() + ")." + kCrLf +
+                              "Restart updating of Sentrel ?",
+                          e);
     }
     return c_.state.blnStopped ? StepOutcome::Stopped : StepOutcome::Continue;
 }
@@ -266,9 +292,11 @@ StepOutcome UpdateSequence::sendLines(std::int32_t lineCount) {
         link_.send(c_.files.lineInput(s.iTempFileNo) + kCrLf);
         ++sent;
         c_.record.linesSent = sent;
+        c_.events.linesSent(sent, lineCount);
         if (sent % linesPerStep == 0) {
             c_.view.setProgress(c_.view.progress() + 1);
             const auto percent = static_cast<std::int64_t>(sent) * 100 / lineCount;
+            const PublishingView::ProgressPainting counting(c_.view);
             c_.view.setStatusText("Sending Data to " + c_.vars.sDeviceModel + "... " +
                                   std::to_string(percent) + "%");
         }
@@ -309,13 +337,14 @@ void UpdateSequence::finishSending() {
         "the data 'Upload Y' will be displayed " + "on the unit. Using the MODE/MENU or the " +
         "MUTE/CANCEL buttons select 'Y' or 'N' and " + "then press the SELECT button. " +
         "Only select 'Y' if you have new data " + "that you want to send to us.");
-    s.iStage = 7;
+    c_.setStage(7);
     if (c_.MSComm1.portOpen()) {
         link_.send(line::kEndOfData);
         link_.send(line::kDoneCode);
     }
     s.iUploadTicks = 0;
     c_.timers.tmrUserUpload->setEnabled(true);
+    c_.events.offerWait(offerWaitMs(view.selectedFile()));
 }
 
 void UpdateSequence::endOfRun() {
@@ -324,6 +353,7 @@ void UpdateSequence::endOfRun() {
     // A run that ends here without success has usually said why already.
     if (c_.state.iStage != 9 || !c_.MSComm1.portOpen()) {
         if (c_.record.end == RunEnd::None) {
+            c_.record.because("the port was closed before the run could end");
             c_.record.endAs(RunEnd::Failed);
         }
     }
@@ -336,7 +366,7 @@ void UpdateSequence::endOfRun() {
     }
     c_.record.endAs(RunEnd::Updated);
     std::string kept;
-    if (c_.record.locations == LocationsFate::NotOffered) {
+    if (!receivedLocations(c_.record.locations)) {
         kept = upload_.sendKept();
         if (c_.state.blnStopped) {
             return;
@@ -357,6 +387,7 @@ void UpdateSequence::reportGeneralError(const RuntimeError& error) {
             ")  " + error.description() + kCrLf + "Please take a screenshot and contact " + kCrLf +
             "Quillmark, tel: 0000 000 0000",
         "Error"});
+    c_.record.because(error.description(), error.number(), error.osError());
     c_.record.endAs(RunEnd::Failed);
     port_.ReportUpdateFailed();
 }

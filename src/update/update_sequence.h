@@ -36,7 +36,9 @@ class UpdateSequence final {
     void finishSending();
     void endOfRun();
     void reportGeneralError(const RuntimeError& error);
-    StepOutcome askRestart(const std::string& text);
+    // One of the reading, sending and after-sending handlers: the question, and its answer
+    // carried out.
+    StepOutcome askRestart(const std::string& text, const std::exception& e);
 
     MainContext& c_;
     PortControl& port_;
@@ -45,6 +47,8 @@ class UpdateSequence final {
     LocationUpload& upload_;
 };
 
+// The server's file for an entry of the file list; null for an entry that chooses none.
+const char* remoteFileFor(int index);
 // The error of a handler: a RuntimeError as it is, anything else as an internal error.
 RuntimeError asRuntimeError(const std::exception& e);
 // "mm-dd-yyyy" followed by "hh:mm:ss" for the local time now.

@@ -114,14 +114,14 @@ class AppTest : public ::testing::Test {
     bool start(bool next = true) {
         using enum ProbeResult;
         AppServices services;
-        services.probe = std::make_unique<FakeProbe>();
-        probe_ = static_cast<FakeProbe*>(services.probe.get());
+        services.run.probe = std::make_shared<FakeProbe>();
+        probe_ = static_cast<FakeProbe*>(services.run.probe.get());
         probe_->results = {{1, Free}, {2, InUse}, {3, Free}, {12, Free}};
         services.messages = std::make_unique<ScriptedMessages>();
         messages_ = static_cast<ScriptedMessages*>(services.messages.get());
         services.shell = std::make_unique<RecordingShell>();
         shell_ = static_cast<RecordingShell*>(services.shell.get());
-        services.serial = std::move(serial);
+        services.run.serial = std::move(serial);
         app = std::make_unique<UpdaterApp>(exeDir, config, std::move(services));
         window().setOnEnd([this] { ++ends; });
         driver.when<StartDialog>([this, next](StartDialog& frmStart) {

@@ -2,7 +2,10 @@
 // local FTP server, judged by its exit code, its output and what reached the server.
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QProcess>
@@ -11,6 +14,7 @@
 
 #include "file_bytes.h"
 #include "local_ftp_server.h"
+#include "pty_device.h"
 #include "run_texts.h"
 
 namespace k9 {
@@ -72,11 +76,14 @@ class K9UpdateTest : public ::testing::Test {
         }
     }
 
-    int runCli(const QStringList& args, std::string& err) {
+    int runCli(const QStringList& args, std::string& err, std::string* out = nullptr) {
         QProcess cli;
         startCli(cli, args);
         EXPECT_TRUE(cli.waitForFinished(150000));
         err = cli.readAllStandardError().toStdString();
+        if (out != nullptr) {
+            *out = cli.readAllStandardOutput().toStdString();
+        }
         return cli.exitCode();
     }
 
@@ -95,18 +102,33 @@ struct RunRow {
     bool absentPort;
     int code;
     const char* stderrText;
+    const char* outcome;  // the one line on stdout
 };
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(path.toLocal8Bit().constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
 
 TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
     const QStringList yes{"--answer", "yes"}, noUnit{};
     const FtpFaults none{}, refuseLogin{.refuseLogin = true}, rejectStore{.rejectStore = true};
     const RunRow rows[] = {
-        {"whole run", yes, none, false, 0, "Sentrel K9 updated."},
-        {"refused login", yes, refuseLogin, false, 4, "Sentrel K9 updating unsuccessful"},
-        {"upload refused", yes, rejectStore, false, 6,
-         "have not been sent to the Quillmark Server"},
-        {"absent port", noUnit, none, true, 5, "selected COM port, try a different port number."},
-        {"silent unit", {"--silent-from", "1"}, none, false, 3, "Unable to communicate"},
+        {"absent port", noUnit, none, true, 5,
+         "selected COM port, try a different port number.\nThere is no device",
+         "COM1 could not be opened"},
+        {"whole run", yes, none, false, 0, "COM1 (", "Sentrel K9 updated.\n"},
+        {"refused login", yes, refuseLogin, false, 4, "ftp open function: ",
+         "Sentrel K9 updating unsuccessful: the server could not be reached"},
+        {"upload refused", yes, rejectStore, false, 6, "have not been sent to the Quillmark Server",
+         "Sentrel K9 updated. Its stored locations did not reach the server; they are kept in "},
+        {"silent unit",
+         {"--silent-from", "1"},
+         none,
+         false,
+         3,
+         "stage 1: waiting for the unit",
+         "Sentrel K9 updating unsuccessful: the unit did not answer"},
     };
     for (const RunRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -116,9 +138,19 @@ TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
         if (!row.unitFaults.isEmpty()) {
             startUnit(row.unitFaults);
         }
-        std::string err;
-        EXPECT_EQ(runCli(kRun, err), row.code) << err;
+        std::string err, out;
+        EXPECT_EQ(runCli(kRun, err, &out), row.code) << err;
         EXPECT_NE(err.find(row.stderrText), std::string::npos) << err;
+        // One line on stdout, the outcome; never said on stderr as well.
+        EXPECT_EQ(out.rfind(row.outcome, 0), 0u) << out;
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+        EXPECT_EQ(err.find(out.substr(0, 20)), std::string::npos) << err;
+        if (row.absentPort) {
+            // Nothing opened, nothing left behind.
+            EXPECT_FALSE(QFile::exists(dir_.filePath("work/COM1")));
+        } else {
+            EXPECT_EQ(modeOf(dir_.filePath("work/COM1")), 0700u);
+        }
         if (row.code == 6) {
             EXPECT_EQ(test::readBytes(path("work/COM1/K9CLI01.txt")), kLocations + "\r\n");
         } else {
@@ -135,6 +167,37 @@ TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
         sim_.kill();
         sim_.waitForFinished(5000);
     }
+}
+
+// As a user the device does not let in (nobody, when the tests run as root): the same
+// advice as the window gives, with the command to type.
+TEST(K9UpdatePermission, ADeniedPortSaysWhatToType) {
+    QTemporaryDir dir;
+    test::PtyDevice pty;
+    ASSERT_EQ(::chmod(dir.path().toLocal8Bit().constData(), 0755), 0);
+    QDir(dir.path()).mkpath("work");
+    ASSERT_EQ(::chmod(dir.filePath("work").toLocal8Bit().constData(), 0777), 0);
+    if (::getuid() != 0) {
+        ASSERT_EQ(::chmod(pty.path().c_str(), 0), 0);
+    }
+    std::ofstream(dir.filePath("k9.conf").toStdString())
+        << "work_dir = " << dir.filePath("work").toStdString() << "\n[ports]\nCOM1 = " << pty.path()
+        << "\n";
+    QProcess cli;
+    if (::getuid() == 0) {
+        cli.setChildProcessModifier([] {
+            const gid_t nobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0) {
+                ::_exit(99);
+            }
+        });
+    }
+    cli.start(K9UPDATE_PATH, {"--config", dir.filePath("k9.conf"), "-p", "1", "-e", "cameras"});
+    ASSERT_TRUE(cli.waitForFinished(30000));
+    const std::string err = cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.exitCode(), 5) << err;
+    EXPECT_NE(err.find("You have no permission to use " + pty.path()), std::string::npos) << err;
+    EXPECT_NE(err.find("sudo usermod -aG "), std::string::npos) << err;
 }
 
 TEST_F(K9UpdateTest, InterruptKeepsFilesAndASecondRunOnThePortFailsAtOnce) {
@@ -158,7 +221,7 @@ TEST_F(K9UpdateTest, InterruptKeepsFilesAndASecondRunOnThePortFailsAtOnce) {
     ::kill(static_cast<pid_t>(first.processId()), SIGINT);
     ASSERT_TRUE(first.waitForFinished(20000));
     EXPECT_EQ(first.exitCode(), 130);
-    EXPECT_NE(first.readAllStandardError().indexOf("Sentrel K9 update stopped."), -1);
+    EXPECT_EQ(first.readAllStandardOutput(), "Sentrel K9 update stopped.\n");
     // Closed as "Close" closes: settings untouched, the downloaded file left for a look.
     EXPECT_EQ(test::readBytes(path("work/QK.ini")), "*1*1*t*\r\n");
     EXPECT_TRUE(QFile::exists(dir_.filePath("work/COM1/temp.qk")));

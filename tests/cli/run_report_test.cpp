@@ -1,98 +1,207 @@
-// The terminal's progress line and the JSON events, from one table of what the run tells the
-// view, on a clock the test moves.
+// k9update's output from a recorded sequence of run events, in each of its styles: what it
+// prints, where, and in what order.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <regex>
 #include <sstream>
-#include <vector>
 
 #include "cli/run_report.h"
 #include "cli/terminal_view.h"
-#include "update/run_record.h"
+#include "update/run_outcome.h"
 
 namespace k9 {
 namespace {
 
-struct Step {
-    std::int64_t atMs;
-    std::function<void(TerminalView&, RunRecord&)> call;
-    const char* live;  // what the live line shows after the call (empty: nothing new)
-    const char* json;  // the event printed (empty: none)
+struct At {
+    std::int64_t ms;
+    std::function<void(RunReport&)> event;
 };
 
-const Step kSteps[] = {
-    {0, [](auto& v, auto&) { v.setCaption(Caption::Stage, "1  "); }, "waiting for the unit  0 %",
-     R"({"event":"stage","stage":1,"name":"waiting for the unit"})"},
-    {10, [](auto& v, auto&) { v.setCaption(Caption::Stage, "1  "); }, "", ""},
-    {1000, [](auto& v, auto&) { v.setCaption(Caption::Stage, "5  "); }, "download  0 %",
-     R"({"event":"stage","stage":5,"name":"download"})"},
-    {1500, [](auto& v, auto&) { v.setProgress(25); }, "download  25 %",
-     R"({"event":"progress","stage":5,"percent":25,"lines":0,"lineCount":0,"bytes":0,"totalBytes":0})"},
-    // A finished download keeps its rate, so the line does not change.
-    {1900, [](auto& v, auto&) { v.refresh(); }, "", ""},
-    {2000, [](auto& v, auto&) { v.setCaption(Caption::Stage, "6  "); }, "sending  25 %",
-     R"({"event":"stage","stage":6,"name":"sending"})"},
-    {3000,
-     [](auto& v, auto& r) {
-         r.lineCount = 300, r.linesSent = 60;
-         v.setProgress(26);
-     },
-     "sending  60/300 lines  60 lines/s  0:04 left  26 %",
-     R"({"event":"progress","stage":6,"percent":26,"lines":60,"lineCount":300,"bytes":0,"totalBytes":0})"},
-    // Faster than ten a second: the line waits, the event does not.
-    {3050,
-     [](auto& v, auto& r) {
-         r.linesSent = 63;
-         v.setProgress(27);
-     },
-     "",
-     R"({"event":"progress","stage":6,"percent":27,"lines":63,"lineCount":300,"bytes":0,"totalBytes":0})"},
-    {3100, [](auto& v, auto&) { v.refresh(); },
-     "sending  63/300 lines  57 lines/s  0:04 left  27 %", ""},
-    {3200, [](auto& v, auto&) { v.setStatusText("Sending Data to K9... 21%"); }, "", ""},
-    {3300, [](auto& v, auto&) { v.setStatusText("Data sent to K9.\r\nPlease wait"); }, "",
-     R"({"event":"status","text":"Data sent to K9.\r\nPlease wait"})"},
-    {3400,
-     [](auto& v, auto&) {
-         v.showMessage(Message{"try again?", "K9", MessageIcon::Question, MessageButtons::YesNo});
-     },
-     "",
-     R"({"event":"message","title":"K9","text":"try again?"})"
-     "\n"
-     R"({"event":"answer","answer":"yes"})"},
-};
+const std::string kUpdatedStatus =
+    "Sentrel K9 updated. \r\nClose this program and disconnect K9 "
+    "from your PC.";
 
-std::string lastLiveLine(const std::string& err) {
-    const auto cr = err.rfind('\r');
-    return cr == std::string::npos ? "" : err.substr(cr + 1, err.size() - cr - 1 - 3);
+// A good run in brief: a question on the way, a status of several lines with trailing blanks,
+// and the download's bar values that would go back from 15 to 10 if they were shown.
+std::vector<At> goodRun(LocationsFate locations) {
+    RunRecord end;
+    end.end = RunEnd::Updated;
+    end.port = 1;
+    end.edition = 0;
+    end.locations = locations;
+    return {
+        {0, [](RunReport& r) { r.runStarted({.port = 1, .edition = 0}); }},
+        {0, [](RunReport& r) { r.statusShown("Please Wait....Connecting to K9"); }},
+        {0, [](RunReport& r) { r.stageEntered(Stage::WaitSerial); }},
+        {5, [](RunReport& r) { r.portOpened(1); }},
+        {1000, [](RunReport& r) { r.checkTick(3); }},
+        {2000, [](RunReport& r) { r.statusShown("K9 Serial Number: K9A1234"); }},
+        {2000, [](RunReport& r) { r.stageEntered(Stage::WaitPassword); }},
+        {4000, [](RunReport& r) { r.stageEntered(Stage::WaitGet); }},
+        {6000, [](RunReport& r) { r.stageEntered(Stage::Download); }},
+        {6000,
+         [](RunReport& r) { r.statusShown("Connected to Server. \r\nBeginning Download..."); }},
+        {6100,
+         [](RunReport& r) {
+             r.showMessage(
+                 Message{"try again?", "K9", MessageIcon::Question, MessageButtons::YesNo}, true);
+             r.showAnswer(true);
+             r.messageShown(Message{"try again?", "K9"}, MessageAnswer::Yes);
+         }},
+        {6500,
+         [](RunReport& r) {
+             r.transfer({1024, 4096, true});
+         }},
+        {7000,
+         [](RunReport& r) {
+             r.transfer({4096, 4096, true});
+         }},
+        {7000, [](RunReport& r) { r.stageEntered(Stage::SendFile); }},
+        {7000, [](RunReport& r) { r.statusShown("Sending Data to K9"); }},
+        {8000, [](RunReport& r) { r.linesSent(150, 300); }},
+        {9000, [](RunReport& r) { r.linesSent(300, 300); }},
+        {9000, [](RunReport& r) { r.statusShown("Data sent to K9.   \r\nSelect 'Y' or 'N'.  "); }},
+        {9000, [](RunReport& r) { r.stageEntered(Stage::WaitOffer); }},
+        {9000, [](RunReport& r) { r.offerWait(120000); }},
+        {24000, [](RunReport& r) { r.tick(); }},
+        {129000, [](RunReport& r) { r.stageEntered(Stage::Finished); }},
+        {131000, [](RunReport& r) { r.statusShown(kUpdatedStatus); }},
+        {131000, [end](RunReport& r) { r.runEnded(end); }},
+    };
 }
 
-TEST(RunReport, LiveLineAndJsonEventsFollowTheViewCalls) {
-    std::ostringstream none;
-    std::istringstream noInput;
-    Answers answers(true, 2, false, noInput, none);
+struct Printed {
+    std::string out;
+    std::string err;
+};
+
+Printed play(ReportStyle style, const std::vector<At>& events) {
+    std::ostringstream out, err;
     std::int64_t now = 0;
-    std::ostringstream liveErr, jsonOut;
-    RunReport live(ReportStyle::Live, none, liveErr);
-    RunReport json(ReportStyle::Json, jsonOut, none);
-    TerminalView liveView(live, answers, [&now] { return now; });
-    TerminalView jsonView(json, answers, [&now] { return now; });
-    RunRecord record;
-    liveView.watch(record);
-    jsonView.watch(record);
-    for (const Step& step : kSteps) {
-        SCOPED_TRACE(step.atMs);
-        now = step.atMs;
-        const std::size_t liveBefore = liveErr.str().size();
-        jsonOut.str("");
-        step.call(liveView, record);
-        step.call(jsonView, record);
-        const std::string added = liveErr.str().substr(liveBefore);
-        EXPECT_EQ(added.find('\r') == std::string::npos ? "" : lastLiveLine(added), step.live);
-        const std::string events = jsonOut.str();
-        EXPECT_EQ(events.empty() ? "" : events.substr(0, events.size() - 1), step.json);
+    RunReport report(style, out, err, [&now] { return now; });
+    report.setExitCode([](const RunRecord& r) { return r.end == RunEnd::Updated ? 0 : 1; });
+    for (const At& at : events) {
+        now = at.ms;
+        at.event(report);
     }
-    EXPECT_EQ(none.str(), "");
+    return {out.str(), err.str()};
+}
+
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<int> percents(const std::string& text, const std::regex& pattern) {
+    std::vector<int> found;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern);
+         it != std::sregex_iterator(); ++it) {
+        found.push_back(std::stoi((*it)[1]));
+    }
+    return found;
+}
+
+TEST(RunReport, TheOutcomeOnceAndLastPercentNeverBackNoFrozenLines) {
+    const std::string outcome = "Sentrel K9 updated.";
+    for (const ReportStyle style : {ReportStyle::Live, ReportStyle::Plain, ReportStyle::Quiet}) {
+        SCOPED_TRACE(static_cast<int>(style));
+        const Printed p = play(style, goodRun(LocationsFate::Declined));
+        EXPECT_EQ(p.out, outcome + "\n");
+        // The designed completion text is the outcome's: not said twice.
+        EXPECT_EQ(p.err.find("Close this program"), std::string::npos) << p.err;
+        for (const std::string& line : split(p.err.substr(0, p.err.rfind('\n') + 1))) {
+            // A live line ends in its erase code; one followed by a line break is frozen.
+            const std::string shown = line.substr(line.rfind('\r') + 1);
+            EXPECT_FALSE(shown.ends_with("\x1b[K")) << line;
+        }
+        const std::vector<int> seen = percents(p.err, std::regex("(\\d+) %"));
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << p.err;
+        if (style == ReportStyle::Quiet) {
+            EXPECT_EQ(p.err, "");
+            continue;
+        }
+        // Messages, statuses (each once, without trailing blanks) and the port's hint.
+        for (const char* said :
+             {"COM1: put the unit into its download mode.\n", "K9 Serial Number: K9A1234\n",
+              "Connected to Server.\nBeginning Download...\n", "try again?\nAnswer: Yes\n",
+              "Data sent to K9.\nSelect 'Y' or 'N'.\n"}) {
+            EXPECT_NE(p.err.find(said), std::string::npos) << said << "\n" << p.err;
+        }
+        if (style == ReportStyle::Live) {
+            // After the data, what the run waits for and how long at most.
+            EXPECT_NE(p.err.find("waiting for the unit to offer its stored locations, 1:45 left"),
+                      std::string::npos)
+                << p.err;
+            EXPECT_TRUE(p.err.ends_with("\r\x1b[K")) << p.err;
+        } else {
+            EXPECT_NE(p.err.find("stage 6: sending\n"), std::string::npos) << p.err;
+        }
+    }
+}
+
+TEST(RunReport, JsonEventsCarryTheirTextsAsCleanLinesAndEndWithTheOutcome) {
+    const Printed p = play(ReportStyle::Json, goodRun(LocationsFate::Unanswered));
+    const std::vector<std::string> events = split(p.out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back(),
+              R"({"event":"outcome","code":0,"end":"updated","locations":"not collected",)"
+              R"("text":"Sentrel K9 updated. Its stored locations were not collected: the unit )"
+              R"(did not offer them within 2:00."})");
+    EXPECT_NE(p.out.find(R"({"event":"status","lines":["Data sent to K9.","Select 'Y' or 'N'."]})"),
+              std::string::npos)
+        << p.out;
+    EXPECT_NE(p.out.find(R"({"event":"message","title":"K9","lines":["try again?"],)"
+                         R"("answer":"yes"})"),
+              std::string::npos)
+        << p.out;
+    EXPECT_EQ(p.out.find("\\r"), std::string::npos);
+    EXPECT_EQ(p.out.find(" \""), std::string::npos);
+    const std::vector<int> seen = percents(p.out, std::regex("\"percent\":(\\d+)"));
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << p.out;
+    EXPECT_EQ(p.err, "");
+}
+
+TEST(RunOutcome, OneLineSaysHowItEndedAndWhereTheLocationsWent) {
+    const auto record = [](RunEnd end, LocationsFate locations, std::string reason = {}) {
+        RunRecord r;
+        r.end = end;
+        r.locations = locations;
+        r.port = 5;
+        r.edition = 1;
+        r.reason = std::move(reason);
+        r.locationsPath = "/w/K9A1234.txt";
+        return r;
+    };
+    using enum RunEnd;
+    using L = LocationsFate;
+    const struct {
+        RunRecord record;
+        const char* text;
+    } rows[] = {
+        {record(Updated, L::Uploaded), "Sentrel K9 updated."},
+        {record(Updated, L::Unanswered),
+         "Sentrel K9 updated. Its stored locations were not collected: the unit did not offer "
+         "them within 4:00."},
+        {record(Updated, L::Kept),
+         "Sentrel K9 updated. Its stored locations did not reach the server; they are kept in "
+         "/w/K9A1234.txt."},
+        {record(Updated, L::NotReceived, "the K9 stopped sending"),
+         "Sentrel K9 updated. Its stored locations were not received: the K9 stopped sending. "
+         "None were sent to the server."},
+        {record(PortError, L::NotOffered, "No such file or directory"),
+         "COM5 could not be opened: No such file or directory."},
+        {record(ServerFailed, L::NotOffered, "the download failed: 550 No such file.\r\n"),
+         "Sentrel K9 updating unsuccessful: the download failed: 550 No such file."},
+        {record(Stopped, L::NotOffered), "Sentrel K9 update stopped."},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(outcomeText(row.record), row.text);
+    }
 }
 
 TEST(Answers, YesUpToItsCountThenTheTerminalOrNo) {

@@ -19,6 +19,12 @@ std::string freshFolder() {
     return dir.string() + "/";
 }
 
+// No machine behind the port numbers: a failed open says only what the run says.
+class NoProbe final : public PortProbe {
+  public:
+    ProbeResult probe(int) override { return ProbeResult::Absent; }
+};
+
 }  // namespace
 
 ControllerHarness::ControllerHarness(VirtualEventLoop& l, SerialLine& serial, std::string ftpHost,
@@ -29,10 +35,15 @@ ControllerHarness::ControllerHarness(VirtualEventLoop& l, SerialLine& serial, st
     if (!factory) {
         factory = [this] { return std::make_shared<cFTP>(loop); };
     }
-    controller_ = std::make_unique<MainController>(loop, view, serial, config, std::move(factory));
-    controller_->vars().sTempFolder = workDir_;
-    controller_->state().sTempFile = "temp.qk";
-    controller_->seedRandom(1);
+    RunServices services;
+    // Borrowed: the test owns the line.
+    services.serial = std::shared_ptr<SerialLine>(&serial, [](SerialLine*) {});
+    services.probe = std::make_shared<NoProbe>();
+    services.makeFtpClient = std::move(factory);
+    core_ = std::make_unique<UpdaterCore>(loop, view, config, "test", std::move(services));
+    controller().vars().sTempFolder = workDir_;
+    controller().state().sTempFile = "temp.qk";
+    controller().seedRandom(1);
     for (const char* entry : {" 1", " 2", " 3"}) {
         view.addPort(entry);
     }
@@ -45,7 +56,7 @@ ControllerHarness::ControllerHarness(VirtualEventLoop& l, SerialLine& serial, st
 }
 
 ControllerHarness::~ControllerHarness() {
-    controller_.reset();
+    core_.reset();
     std::filesystem::remove_all(workDir_);
 }
 
@@ -62,7 +73,7 @@ void ControllerHarness::writeWorkFile(const std::string& name, const std::string
 }
 
 void ControllerHarness::closeAt(std::int64_t ms) {
-    loop.scheduleAt(ms, [this] { controller_->cmdClose_Click(); });
+    loop.scheduleAt(ms, [this] { controller().cmdClose_Click(); });
 }
 
 }  // namespace k9::test

@@ -68,7 +68,7 @@ TEST_P(SupportTraceRun, TellsWhatHappenedWithoutTheCredentials) {
                 loop, InternetSettings{.connectTimeout = 2s, .stallTimeout = 2s});
         };
         test::ControllerHarness h(loop, line, server_->hostPort(), factory);
-        h.controller().tracer().setup({true, folder, "test"});
+        h.core().trace().setup({true, folder, "test"});
         h.controller().cmdGo_Click();
         server_->clearFaults();
         EXPECT_EQ(h.view.status, row.status);
@@ -107,14 +107,14 @@ const std::string kMasked = "K9*****";
 INSTANTIATE_TEST_SUITE_P(
     Runs, SupportTraceRun,
     ::testing::Values(
-        row("whole_run", {}, {}, kUpdated, "12345678", "",
+        row("whole_run", {}, {}, kUpdated, "123456789", "",
             {"rx    #FTPUN" + kMasked + "\\r\\n", "ftp>  USER " + kMasked, "ftp>  PASS ****",
              "ftp>  RETR LocationsLite.txt", "ftp>  STOR " + kMasked + ".txt",
              "download of LocationsLite.txt done", "60 data lines sent",
              "data  line 60: 51.10059,-0.20413,CAM,30,N59\\r\\n", "tx    \\r\\n150\\r\\n",
              "port  line settings 38400,N,8,1", "driver's locations uploaded to the server"}),
-        row("lower_case_serial", {.serialFault = SerialFault::kLowerCase}, {}, kUpdated, "12345678",
-            "", {"rx    #FTPUNk9*****", "ftp>  USER " + kMasked}),
+        row("lower_case_serial", {.serialFault = SerialFault::kLowerCase}, {}, kUpdated,
+            "123456789", "", {"rx    #FTPUNk9*****", "ftp>  USER " + kMasked}),
         row("silent_unit", {.silentFromStage = 1}, {}, kWrongPort, "1", "",
             {"tmrCheck tick, retry count 10", "driver's locations not received"}),
         row("refused_login", {}, {.refuseLogin = true}, kFailed, "12345",
