@@ -22,6 +22,7 @@
 #include "recording_view.h"
 #include "transfer/cftp.h"
 #include "update/main_controller.h"
+#include "update/run_outcome.h"
 #include "update/run_trace.h"
 
 namespace {
@@ -130,9 +131,9 @@ bool runUpdate(k9::LocalFtpServer& server, const std::string& serial, const QStr
 
     const auto& t = line.dataLineUs;
     if (t.size() != static_cast<std::size_t>(kLines) ||
-        view.status.rfind("Sentrel K9 updated.", 0)) {
-        std::fprintf(stderr, "run did not complete: %zu lines, status \"%s\"\n", t.size(),
-                     view.status.c_str());
+        controller.lastRun().end != k9::RunEnd::Updated) {
+        std::fprintf(stderr, "run did not complete: %zu lines, %s\n", t.size(),
+                     k9::outcomeText(controller.lastRun()).c_str());
         return false;
     }
     std::vector<double> gaps;

@@ -352,11 +352,13 @@ void RunReport::locationsReceived(std::int64_t bytes) {
 }
 
 void RunReport::statusShown(const std::string& text) {
-    if (style_ == ReportStyle::Json) {
-        json("\"event\":\"status\",\"lines\":" + jsonLines(text));
+    // Stage 8 writes its text on every pass: once is enough.
+    if (text == heldStatus_ || (heldStatus_.empty() && text == saidStatus_)) {
         return;
     }
-    if (text == heldStatus_ || (heldStatus_.empty() && text == saidStatus_)) {
+    if (style_ == ReportStyle::Json) {
+        saidStatus_ = text;
+        json("\"event\":\"status\",\"lines\":" + jsonLines(text));
         return;
     }
     flushStatus();

@@ -125,8 +125,13 @@ StepOutcome UpdateSequence::waitLoop() {
             return outcome;
         }
         if (link_.noAnswer()) {
-            c_.record.because(std::string("the unit did not answer while ") +
-                              stageName(static_cast<Stage>(c_.state.iStage)));
+            const auto stage = static_cast<Stage>(c_.state.iStage);
+            c_.record.because(std::string("the unit did not answer while ") + stageName(stage) +
+                              "; check the cable" +
+                              (stage == Stage::WaitSerial
+                                   ? ", that the unit is in its download mode and that this "
+                                     "is its port"
+                                   : ""));
             c_.record.endAs(RunEnd::NoAnswer);
             link_.reportNoAnswer();
             return StepOutcome::EndOfRun;

@@ -12,6 +12,7 @@
 #include "run_texts.h"
 #include "sim_serial_line.h"
 #include "sim_unit.h"
+#include "update/run_outcome.h"
 
 namespace k9 {
 namespace {
@@ -276,6 +277,111 @@ TEST_F(UpdateRunTest, TwelveCharactersAreNoLocationsThirteenAre) {
         const std::string received = run->unit.received();
         EXPECT_EQ(received.substr(received.size() - tail.size()), tail) << text;
         server_->removeFile(kSerial, kSerial + ".txt");
+    }
+}
+
+// What a run tells its observers, in order; repeats of a progress event count once.
+class EventLog final : public RunObserver {
+  public:
+    void runStarted(const RunStart& s) override { add("start " + std::to_string(s.port)); }
+    void runRestarted() override { add("restart"); }
+    void portOpened(int port) override { add("open " + std::to_string(port)); }
+    void stageEntered(Stage stage) override {
+        add("stage " + std::to_string(static_cast<int>(stage)));
+        if (onStage) {
+            onStage(stage);
+        }
+    }
+    void checkTick(std::int16_t count) override { add(count == 0 ? "tick 0" : "tick"); }
+    void serialNumberReceived(const std::string& serial) override { add("serial " + serial); }
+    void transfer(const TransferProgress& t) override { add(t.download ? "down" : "up"); }
+    void linesSent(std::int32_t, std::int32_t total) override {
+        add("lines of " + std::to_string(total));
+    }
+    void offerWait(std::int64_t ms) override { add("wait " + std::to_string(ms / 1000)); }
+    void locationsReceived(std::int64_t) override { add("received"); }
+    void messageShown(const Message& m, MessageAnswer a) override {
+        add("box " + m.title +
+            (a == MessageAnswer::Yes  ? " yes"
+             : a == MessageAnswer::No ? " no"
+                                      : ""));
+    }
+    void runEnded(const RunRecord& r) override {
+        add("end " + outcomeText(r));
+        record = r;
+    }
+    std::string text;
+    RunRecord record;
+    std::function<void(Stage)> onStage;
+
+  private:
+    void add(const std::string& event) {
+        if (event == last_ && (event == "tick" || event == "down" || event == "up" ||
+                               event.rfind("lines", 0) == 0 || event == "received")) {
+            return;
+        }
+        text += (text.empty() ? "" : ", ") + event;
+        last_ = event;
+    }
+    std::string last_;
+};
+
+TEST_F(UpdateRunTest, RunsTellTheirEventsInOrder) {
+    const std::string handshake =
+        "start 1, open 1, stage 1, tick, tick 0, serial K9A1234, stage 2, tick 0, stage 3, "
+        "tick 0, stage 4, tick 0, stage 5, tick 0, ";
+    const std::string sent = "down, stage 6, lines of 120, stage 7, wait 120, ";
+    const struct {
+        const char* name;
+        std::function<void(SimOptions&, std::string&)> arrange;
+        bool closeWhileSending;
+        std::string events;
+        LocationsFate locations;
+    } rows[] = {
+        {"good run", [](SimOptions&, std::string&) {}, false,
+         handshake + sent + "stage 8, received, up, stage 9, end Sentrel K9 updated.",
+         LocationsFate::Uploaded},
+        {"no answer", [](SimOptions& o, std::string&) { o.silentFromStage = 1; }, false,
+         "start 1, open 1, stage 1, tick, end Sentrel K9 updating unsuccessful: the unit did not "
+         "answer while waiting for the unit; check the cable, that the unit is in its download "
+         "mode and that this is its port.",
+         LocationsFate::NotOffered},
+        {"login refused",
+         [](SimOptions&, std::string&) { server_->setFaults(FtpFaults{.refuseLogin = true}); },
+         false,
+         handshake + "box Quillmark, box , end Sentrel K9 updating unsuccessful: the server could "
+                     "not be reached: 530 Login refused.",
+         LocationsFate::NotOffered},
+        {"unplugged mid-file", [](SimOptions& o, std::string&) { o.disconnectAfterLines = 30; },
+         false,
+         handshake + "down, stage 6, lines of 120, box K9 updating unsuccessful no, end Sentrel "
+                     "K9 updating unsuccessful: The serial device is no longer available.",
+         LocationsFate::NotOffered},
+        {"offer declined", [](SimOptions& o, std::string&) { o.answer = OfferAnswer::kNo; }, false,
+         handshake + sent + "stage 9, end Sentrel K9 updated.", LocationsFate::Declined},
+        {"Close mid-run", [](SimOptions&, std::string&) {}, true,
+         handshake + "down, stage 6, lines of 120, end Sentrel K9 update stopped.",
+         LocationsFate::NotOffered},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        std::string host;
+        row.arrange(options_, host);
+        auto run = start(host);
+        EventLog log;
+        run->h.core().events().add(log);
+        if (row.closeWhileSending) {
+            log.onStage = [&](Stage stage) {
+                if (stage == Stage::SendFile) {
+                    run->h.closeAt(run->loop.tickMs() + 3000);
+                }
+            };
+        }
+        run->h.controller().cmdGo_Click();
+        EXPECT_EQ(log.text, row.events);
+        EXPECT_EQ(log.record.locations, row.locations);
+        EXPECT_EQ(log.record.serialNumber, row.events == rows[1].events ? "" : kSerial);
     }
 }
 

@@ -24,6 +24,7 @@
 #include "app/message_presenter.h"
 #include "app/updater_app.h"
 #include "ui_frm_main.h"
+#include "update/run_outcome.h"
 
 namespace {
 
@@ -116,16 +117,20 @@ int main(int argc, char** argv) {
     });
     ui.MnuMainHelp->trigger();
 
-    // One whole update; a picture halfway through sending the file to the unit.
-    bool sending = false;
+    // One whole update; a picture once 40 % of the file has gone to the unit.
+    struct Halfway final : k9::RunObserver {
+        void linesSent(std::int32_t sent, std::int32_t total) override {
+            reached = reached || sent * 100 >= total * 40;
+        }
+        bool reached = false;
+    } halfway;
+    updater.core().events().add(halfway);
+    bool shot = false;
     QTimer watch;
     watch.setInterval(100);
-    const std::string sendingText = "Sending Data to K9... ";
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        const std::string status = window.statusText();
-        if (!sending && status.rfind(sendingText, 0) == 0 &&
-            std::atoi(status.c_str() + sendingText.size()) >= 40) {
-            sending = true;
+        if (halfway.reached && !shot) {
+            shot = true;
             camera.shoot(window, QStringLiteral("main-window-sending"));
         }
     });
@@ -133,9 +138,10 @@ int main(int argc, char** argv) {
     std::printf("update started\n");
     ui.cmdGo->click();
     watch.stop();
-    const std::string status = window.statusText();
-    std::printf("status: %s\n", k9::displayText(status).toStdString().c_str());
+    updater.core().events().remove(halfway);
+    const k9::RunRecord& run = updater.controller().lastRun();
+    std::printf("outcome: %s\n", k9::outcomeText(run).c_str());
     camera.shoot(window, QStringLiteral("main-window-updated"));
     window.close();
-    return status.rfind("Sentrel K9 updated.", 0) == 0 ? 0 : 1;
+    return run.end == k9::RunEnd::Updated ? 0 : 1;
 }
