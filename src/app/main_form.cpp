@@ -119,6 +119,8 @@ void MainForm::readSettings() {
 
 void MainForm::restorePort(const std::string& sIniPort) {
     if (isPortNumber(sIniPort)) {
+        // Saved before, so chosen before: it is selected when it shows up, even later.
+        refresh_.choose(entryPortNumber(sIniPort));
         for (int i = 0; i < view_.portCount(); ++i) {
             if (trimBlanks(view_.portEntry(i)) == sIniPort) {
                 view_.selectPort(i);
@@ -155,8 +157,10 @@ void MainForm::prepareWindow() {
 void MainForm::Form_Unload() {
     controller_.ClosePortAndReset();
     const int selected = view_.selectedPort();
-    const std::string port =
-        selected < 0 ? std::string() : savedPortValue(view_.portEntry(selected));
+    // A chosen port unplugged before the close is still the user's choice.
+    const std::string port = selected >= 0        ? savedPortValue(view_.portEntry(selected))
+                             : refresh_.chosen() != 0 ? std::to_string(refresh_.chosen())
+                                                      : std::string();
     if (!sIniFile_.empty()) {
         try {
             replaceSettingsFile(sIniFile_, iniLine(port, view_.filterChecked(), sIniTest_));
@@ -168,7 +172,14 @@ void MainForm::Form_Unload() {
     host_.endProgram();
 }
 
+void MainForm::portChosen() {
+    const int selected = view_.selectedPort();
+    refresh_.choose(selected < 0 ? 0 : entryPortNumber(view_.portEntry(selected)));
+}
+
 void MainForm::cmdGo_Click() {
+    // The port a run goes to is the user's choice.
+    portChosen();
     // The whole run happens inside this call; a rebuild it held back happens at its end.
     refresh_.runStarted();
     try {

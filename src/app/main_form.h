@@ -38,6 +38,8 @@ class MainForm final {
     void cmdClose_Click();
     void mnuMainFilter_Click() { discovery_.mnuMainFilter_Click(); }
     void cboPort_Click() { discovery_.cboPort_Click(); }
+    // The user picked the selected port by hand.
+    void portChosen();
     // A device folder changed; the list follows once it settles, after a run when one is going.
     void devicesChanged() { refresh_.devicesChanged(); }
     void mnuMainTroubleshooting_Click();

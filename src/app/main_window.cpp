@@ -119,6 +119,9 @@ void MainWindow::attach(MainForm& form) {
         ui_->cboPort->setToolTip(ui_->cboPort->currentData(Qt::ToolTipRole).toString());
         run([this] { form_->cboPort_Click(); });
     });
+    // Only a pick by hand: a list rebuilt under the selection is no choice.
+    connect(ui_->cboPort, &QComboBox::activated, this,
+            [this] { run([this] { form_->portChosen(); }); });
     connect(ui_->mnuMainFilter, &QAction::triggered, this, [this] {
         // The handler inverts the mark itself; undo the toggle the action already made.
         ui_->mnuMainFilter->setChecked(filter_);

@@ -49,15 +49,22 @@ void PortRefresh::refresh() {
         last_ = std::move(now);
     }
     const int selected = view_.selectedPort();
-    const int keep = selected < 0 ? 0 : entryPortNumber(view_.portEntry(selected));
+    const int keep = chosen_ != 0                   ? chosen_
+                     : selected < 0                 ? 0
+                                                    : entryPortNumber(view_.portEntry(selected));
     discovery_.rebuild();
     ++rebuilds_;
     for (int i = 0; keep != 0 && i < view_.portCount(); ++i) {
         if (entryPortNumber(view_.portEntry(i)) == keep) {
             view_.selectPort(i);
             discovery_.cboPort_Click();
-            break;
+            return;
         }
+    }
+    if (chosen_ != 0) {
+        view_.selectPort(-1);
+        view_.setPortDetail("COM" + std::to_string(chosen_) +
+                            " is not plugged in; it is selected again when it comes back.");
     }
 }
 

@@ -14,6 +14,8 @@ class Timer;
 // Follows plug and unplug: once the device folders have been quiet for a moment, the port
 // list is rebuilt for the filter as it stands, keeping the selected number when it is still
 // listed. Never under a run, whose port the user chose: the rebuild waits for its end.
+// The port the user chose outlives its device: while it is unplugged nothing is selected and
+// the list says so; when it comes back it is selected again.
 class PortRefresh final {
   public:
     // `signature` describes the devices behind the port numbers; a change that leaves it as
@@ -27,6 +29,9 @@ class PortRefresh final {
     // Something changed in a device folder.
     void devicesChanged();
     void runStarted() { running_ = true; }
+    // The user's choice of port (by hand, by a run, or saved before); 0 forgets it.
+    void choose(int port) { chosen_ = port; }
+    int chosen() const { return chosen_; }
     void runEnded();
 
     int rebuilds() const { return rebuilds_; }
@@ -40,6 +45,7 @@ class PortRefresh final {
     std::function<std::string()> signature_;
     std::unique_ptr<Timer> quiet_;
     std::string last_;
+    int chosen_ = 0;
     bool running_ = false;
     bool pending_ = false;
     int rebuilds_ = 0;

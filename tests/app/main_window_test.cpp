@@ -114,9 +114,11 @@ class AppTest : public ::testing::Test {
     bool start(bool next = true) {
         using enum ProbeResult;
         AppServices services;
-        services.run.probe = std::make_shared<FakeProbe>();
-        probe_ = static_cast<FakeProbe*>(services.run.probe.get());
-        probe_->results = {{1, Free}, {2, InUse}, {3, Free}, {12, Free}};
+        if (!realProbe) {
+            services.run.probe = std::make_shared<FakeProbe>();
+            probe_ = static_cast<FakeProbe*>(services.run.probe.get());
+            probe_->results = {{1, Free}, {2, InUse}, {3, Free}, {12, Free}};
+        }
         services.messages = std::make_unique<ScriptedMessages>();
         messages_ = static_cast<ScriptedMessages*>(services.messages.get());
         services.shell = std::make_unique<RecordingShell>();
@@ -161,6 +163,7 @@ class AppTest : public ::testing::Test {
     ModalDriver driver;
     std::unique_ptr<UpdaterApp> app;
     FakeProbe* probe_ = nullptr;
+    bool realProbe = false;  // the ports as the machine has them
     ScriptedMessages* messages_ = nullptr;
     RecordingShell* shell_ = nullptr;
     int ends = 0;
@@ -489,6 +492,39 @@ TEST_F(AppTest, ExitDuringARunClosesThePortSavesAndEnds) {
     EXPECT_EQ(readIni(), "*1*1*\r\n");
     EXPECT_TRUE(messages_->shown.empty());
     EXPECT_TRUE(app->controller().state().blnStopped);
+}
+
+// The user's port outlives its unplugging: selected again when it comes back, saved at close
+// while it is away.
+TEST_F(AppTest, AChosenPortIsRememberedWhileItIsUnplugged) {
+    PtyDevice pty;
+    const std::string link = dir.path().toStdString() + "/ttyK9";
+    config.ports = {{1, link}};
+    realProbe = true;
+    for (const bool back : {true, false}) {
+        SCOPED_TRACE(back);
+        std::filesystem::create_symlink(pty.path(), link);
+        ASSERT_TRUE(start());
+        ASSERT_EQ(selectedPort(), " 1");
+        emit ui().cboPort->activated(0);
+        std::filesystem::remove(link);
+        EXPECT_TRUE(processUntil([&] { return ui().cboPort->count() == 0; }));
+        EXPECT_NE(app->window()
+                      .findChild<QLabel*>("lblPortDevice")
+                      ->toolTip()
+                      .indexOf("COM1 is not plugged in"),
+                  -1);
+        if (back) {
+            std::filesystem::create_symlink(pty.path(), link);
+            EXPECT_TRUE(processUntil([&] { return selectedPort() == " 1"; }));
+            std::filesystem::remove(link);
+        }
+        window().close();
+        // Closed while unplugged: its number is kept all the same.
+        EXPECT_EQ(readIni(), "*1*1*\r\n");
+        app.reset();
+        std::filesystem::remove(workDir + "QK.ini");
+    }
 }
 
 TEST(MessageBoxes, IconButtonsTitleAndLineBreaks) {
