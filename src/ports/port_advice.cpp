@@ -72,6 +72,9 @@ std::string portDetail(const PortIdentity& id, std::optional<ProbeResult> result
 std::string portTooltip(const PortIdentity& id, std::optional<ProbeResult> result,
                         const PortAccessReport& why) {
     const std::string detail = portDetail(id, result, why);
+    if (result == ProbeResult::InUse && !why.cause.empty()) {
+        return detail + kCrLf + why.cause;
+    }
     if (result != ProbeResult::Denied) {
         return detail;
     }

@@ -1,5 +1,6 @@
 #include "ports/port_discovery.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <exception>
@@ -34,6 +35,7 @@ int entryPortNumber(const std::string& entry) {
 void PortDiscovery::mnuMainFilter_Click() {
     view_.clearPorts();
     details_.clear();
+    causes_.clear();
     view_.setFilterChecked(!view_.filterChecked());
     build(true);
 }
@@ -41,6 +43,7 @@ void PortDiscovery::mnuMainFilter_Click() {
 void PortDiscovery::rebuild() {
     view_.clearPorts();
     details_.clear();
+    causes_.clear();
     build(false);
 }
 
@@ -65,12 +68,27 @@ void PortDiscovery::cboPort_Click() {
     const int selected = view_.selectedPort();
     const bool listed = selected >= 0 && selected < static_cast<int>(details_.size());
     view_.setPortDetail(listed ? details_[static_cast<std::size_t>(selected)] : std::string());
+    // Why the chosen port is busy; with none chosen (all busy), why the first one is.
+    std::string cause;
+    if (listed) {
+        cause = causes_[static_cast<std::size_t>(selected)];
+    } else if (selected < 0) {
+        const auto first = std::find_if(causes_.begin(), causes_.end(),
+                                        [](const std::string& c) { return !c.empty(); });
+        cause = first == causes_.end() ? std::string() : *first;
+    }
+    // The line is shared with other notes: only ours is taken away again.
+    if (!cause.empty() || asideShown_) {
+        view_.setStatusAside(cause);
+        asideShown_ = !cause.empty();
+    }
 }
 
 void PortDiscovery::addEntry(const std::string& entry, const std::string& detail,
-                             const std::string& tip) {
+                             const std::string& tip, const std::string& cause) {
     view_.addPort(entry);
     details_.push_back(detail);
+    causes_.push_back(cause);
     view_.setPortTooltip(view_.portCount() - 1, tip);
 }
 
@@ -102,7 +120,8 @@ void PortDiscovery::probePorts(bool tellUser) {
             case ProbeResult::InUse:
                 busy_ = busy_ || result == ProbeResult::InUse;
                 addEntry(inUsePortEntry(port), portDetail(id, result, why),
-                         portTooltip(id, result, why));
+                         portTooltip(id, result, why),
+                         result == ProbeResult::InUse ? why.cause : std::string());
                 ++inUse;
                 break;
             case ProbeResult::Absent:
@@ -145,6 +164,7 @@ void PortDiscovery::listAllPorts() {
     // An interrupted probe may have left entries behind.
     view_.clearPorts();
     details_.clear();
+    causes_.clear();
     for (int port = kFirstComPort; port <= kLastComPort; ++port) {
         const PortIdentity id = probe_.identify(port);
         addEntry(freePortEntry(port), portDetail(id, std::nullopt, {}),
