@@ -5,9 +5,13 @@
 #include "app/message_presenter.h"
 #include "app/support_trace_menu.h"
 #include "config/program_vars.h"
+#include "desktop/done_notifier.h"
+#include "desktop/sleep_inhibitor.h"
+#include "desktop/taskbar_progress.h"
 #include "devices/device_watch.h"
 #include "devices/port_probe.h"
 #include "devices/qt_serial_line.h"
+#include "devices/vanish_watch.h"
 #include "platform/qt_event_loop.h"
 #include "platform/shell.h"
 #include "transfer/cftp.h"
@@ -51,8 +55,31 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
         new SupportTraceMenu(*window_, *window_->ui().mnuSupportKeepTrace,
                              *window_->ui().mnuSupportSaveTrace, controller_->tracer());
     traceMenu->restore();
-    watch_ = std::make_unique<DeviceWatch>(deviceFolders(devices),
-                                           [form = form_.get()] { form->devicesChanged(); });
+    vanish_ = std::make_unique<VanishWatch>(
+        SystemRoot{}, [window = window_.get()](const std::string&, const PortCulprit& c) {
+            window->setStatusAside(c.line);
+        });
+    watch_ = std::make_unique<DeviceWatch>(deviceFolders(devices), [this] {
+        vanish_->check(loop_->tickMs());
+        form_->devicesChanged();
+    });
+
+    RunEvents& events = controller_->context().events;
+    inhibitor_ = std::make_unique<SleepInhibitor>(
+        [&trace = controller_->tracer().trace()](const std::string& note) {
+            trace.line("desktop", note);
+        });
+    notifier_ = std::make_unique<DoneNotifier>(
+        [window = window_.get()] { return window->isActiveWindow(); },
+        [window = window_.get()] {
+            window->showNormal();
+            window->raise();
+            window->activateWindow();
+        });
+    taskbar_ = std::make_unique<TaskbarProgress>([loop = loop_.get()] { return loop->tickMs(); });
+    events.add(*inhibitor_);
+    events.add(*notifier_);
+    events.add(*taskbar_);
 }
 
 UpdaterApp::~UpdaterApp() = default;

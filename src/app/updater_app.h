@@ -14,8 +14,12 @@
 namespace k9 {
 
 class DeviceWatch;
+class DoneNotifier;
 class MainWindow;
 class QtEventLoop;
+class SleepInhibitor;
+class TaskbarProgress;
+class VanishWatch;
 
 // The platform pieces the program runs on. Left empty, the real ones are made from the
 // configuration; tests and tools put in their own.
@@ -48,9 +52,15 @@ class UpdaterApp final {
     std::unique_ptr<QtEventLoop> loop_;
     AppServices services_;
     std::unique_ptr<MainWindow> window_;
+    // The desktop's part in a run; they outlive the controller whose events hold them.
+    std::unique_ptr<SleepInhibitor> inhibitor_;
+    std::unique_ptr<DoneNotifier> notifier_;
+    std::unique_ptr<TaskbarProgress> taskbar_;
     std::unique_ptr<MainController> controller_;
     std::unique_ptr<MainForm> form_;
-    // Plug and unplug reach the port list through this.
+    // An adapter taken away right after it came: who took it, below the status.
+    std::unique_ptr<VanishWatch> vanish_;
+    // Plug and unplug reach the port list and the vanish watch through this.
     std::unique_ptr<DeviceWatch> watch_;
 };
 
