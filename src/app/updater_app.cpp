@@ -69,8 +69,9 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
         [&trace = controller_->tracer().trace()](const std::string& note) {
             trace.line("desktop", note);
         });
+    // A window closed by the user needs no notice of the stop that follows.
     notifier_ = std::make_unique<DoneNotifier>(
-        [window = window_.get()] { return window->isActiveWindow(); },
+        [window = window_.get()] { return window->isActiveWindow() || window->ended(); },
         [window = window_.get()] {
             window->showNormal();
             window->raise();

@@ -1,5 +1,7 @@
 #include "devices/port_culprit.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -122,6 +124,11 @@ PortCulprit gpsdCulprit(const std::string& node, const std::optional<UsbIds>& id
 
 PortCulprit holderCulprit(const ProcessSeen& holder, const std::string& node,
                           const std::optional<UsbIds>& ids, const SystemRoot& root) {
+    // The list rebuilt during a run finds the run's own port held.
+    if (root.path("/") == "/" && holder.pid == ::getpid()) {
+        return {CulpritKind::Process, holder.pid, holder.command,
+                node + " is in use by this program's own run."};
+    }
     if (holder.command == "brltty") {
         return brlttyCulprit(node, ids, root, holder.pid, PortSymptom::Busy);
     }

@@ -30,6 +30,11 @@ void VanishWatch::check(std::int64_t nowMs) {
     for (const std::string& node : now) {
         if (!present_.contains(node)) {
             arrivals_[node] = Arrival{nowMs, usbIdsOf(root_, node)};
+            // A new arrival may be the one that stays: what was said no longer stands.
+            if (told_ && report_) {
+                told_ = false;
+                report_(node, PortCulprit{});
+            }
         }
     }
     for (const std::string& node : present_) {
@@ -40,6 +45,7 @@ void VanishWatch::check(std::int64_t nowMs) {
         const Arrival seen = arrival->second;
         arrivals_.erase(arrival);
         if (nowMs - seen.atMs <= kVanishWindowMs && report_) {
+            told_ = true;
             report_(node, findPortCulprit(root_, node, seen.ids, PortSymptom::Vanished));
         }
     }

@@ -13,7 +13,8 @@ namespace k9 {
 
 // Follows the serial nodes of USB adapters and asks why when one that appeared goes again
 // within a few seconds: brltty takes CH340 adapters a second after the kernel made their node,
-// and the user never sees a port. Fed on every change of the device folder.
+// and the user never sees a port. Fed on every change of the device folder. The next arrival
+// after such a report is reported with no culprit, so what was said can go.
 class VanishWatch final {
   public:
     using Report = std::function<void(const std::string& node, const PortCulprit&)>;
@@ -34,6 +35,7 @@ class VanishWatch final {
     Report report_;
     std::set<std::string> present_;
     std::map<std::string, Arrival> arrivals_;
+    bool told_ = false;
 };
 
 // The nodes of USB serial adapters below the root: /dev/ttyUSB<n> and /dev/ttyACM<n>.

@@ -198,7 +198,7 @@ TEST(VanishWatch, AsksOnlyAboutANodeThatCameAndWentWithinSeconds) {
     lay(base, kBrlttyRunning + kBrlttyRules + Files{{"dev/ttyUSB5", ""}});
     std::vector<std::string> told;
     VanishWatch watch(SystemRoot{base}, [&](const std::string& node, const PortCulprit& c) {
-        told.push_back(node + " " + std::to_string(static_cast<int>(c.kind)));
+        told.push_back(node + " " + std::to_string(c.kind == Brltty) + (c.line.empty() ? "" : "!"));
     });
     struct Step {
         std::int64_t atMs;
@@ -218,9 +218,9 @@ TEST(VanishWatch, AsksOnlyAboutANodeThatCameAndWentWithinSeconds) {
         }
         watch.check(s.atMs);
     }
-    // The ids came from sysfs at the arrival: brltty's rule names them.
-    EXPECT_EQ(told,
-              std::vector<std::string>{"/dev/ttyUSB0 " + std::to_string(static_cast<int>(Brltty))});
+    // The ids came from sysfs at the arrival: brltty's rule names them. The next arrival
+    // takes the word back: an empty line.
+    EXPECT_EQ(told, (std::vector<std::string>{"/dev/ttyUSB0 1!", "/dev/ttyUSB0 0"}));
 }
 
 }  // namespace
