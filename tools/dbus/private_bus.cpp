@@ -33,13 +33,14 @@ PrivateBus::PrivateBus(Kind kind) {
     if (!dir_.isValid() || !file.open(QIODevice::WriteOnly)) {
         throw std::runtime_error("cannot write the private bus's configuration");
     }
-    file.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n<type>" +
-               QByteArray(kind == Kind::System ? "system" : "session") +
-               "</type>\n<listen>unix:path=" + dir_.filePath("bus").toUtf8() +
-               "</listen>\n<auth>EXTERNAL</auth>\n<policy context=\"default\">\n"
-               "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/>\n"
-               "<allow receive_sender=\"*\"/>\n</policy>\n</busconfig>\n");
+    file.write(
+        "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+        " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n<busconfig>\n<type>" +
+        QByteArray(kind == Kind::System ? "system" : "session") +
+        "</type>\n<listen>unix:path=" + dir_.filePath("bus").toUtf8() +
+        "</listen>\n<auth>EXTERNAL</auth>\n<policy context=\"default\">\n"
+        "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/>\n"
+        "<allow receive_sender=\"*\"/>\n</policy>\n</busconfig>\n");
     file.close();
     daemon_.start(QStringLiteral("dbus-daemon"),
                   {"--config-file=" + config, QStringLiteral("--nofork"),
