@@ -1,8 +1,11 @@
 // A whole update in real time against the simulator program on a pseudo-terminal and a local
 // FTP server: the pace of the data lines against their 18 ms floor, and the CPU the run uses
-// outside the download; then the same run with the support trace on, and the trace's size.
+// outside the download; then the same run with the support trace on, and the trace's size;
+// then the same run holding a sleep inhibitor from a stand-in logind on a private bus, and
+// what taking and letting go of one costs.
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -15,10 +18,12 @@
 
 #include "assembly/updater_core.h"
 #include "bench_common.h"
+#include "desktop/sleep_inhibitor.h"
 #include "devices/qt_serial_line.h"
 #include "diagnostics/support_trace.h"
 #include "local_ftp_server.h"
 #include "platform/qt_event_loop.h"
+#include "private_bus.h"
 #include "recording_view.h"
 #include "transfer/cftp.h"
 #include "update/main_controller.h"
@@ -71,7 +76,7 @@ struct Figures {
 
 // One whole run against a fresh simulator; false when it did not complete.
 bool runUpdate(k9::LocalFtpServer& server, const std::string& serial, const QString& traceDir,
-               Figures& out) {
+               Figures& out, bool keepAwake = false) {
     QTemporaryDir dir;
     const QString link = dir.filePath("ttyK9");
     // The simulator's step log goes to a file: reading it here would cost this process time
@@ -101,6 +106,7 @@ bool runUpdate(k9::LocalFtpServer& server, const std::string& serial, const QStr
     config.ftpHost = server.hostPort();
     k9::RunServices services;
     services.serial = std::move(timed);
+    services.keepAwake = keepAwake;
     k9::UpdaterCore core(loop, view, config, "bench", std::move(services));
     k9::MainController& controller = core.controller();
     controller.vars().sTempFolder = dir.path().toStdString() + "/";
@@ -166,12 +172,42 @@ int main(int argc, char** argv) {
     k9::LocalFtpServer server({{serial, "HCNEB9K", serial}});
     server.putFile(serial, "LocationsLite.txt", file);
 
+    k9::PrivateBus system(k9::PrivateBus::Kind::System);
+    k9::DBusStandIn logind(system.address(), "");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", QByteArray::fromStdString(system.address()));
+    k9::SleepInhibitor inhibitor;
+
     Figures plain;
     Figures traced;
+    Figures inhibited;
     QTemporaryDir traces;
     if (!runUpdate(server, serial, {}, plain) ||
-        !runUpdate(server, serial, traces.filePath("traces"), traced)) {
+        !runUpdate(server, serial, traces.filePath("traces"), traced) ||
+        !runUpdate(server, serial, {}, inhibited, true)) {
         return 1;
+    }
+    if (logind.log().size() != 2) {
+        std::fprintf(stderr, "the inhibitor was not taken and let go once\n");
+        return 1;
+    }
+    // Taking one (until logind's descriptor is here) and letting it go (until logind sees it).
+    constexpr int kCycles = 50;
+    QElapsedTimer clock;
+    std::int64_t takeNs = 0;
+    std::int64_t releaseNs = 0;
+    for (int i = 0; i < kCycles; ++i) {
+        clock.start();
+        inhibitor.runStarted({});
+        while (!inhibitor.held()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        }
+        takeNs += clock.nsecsElapsed();
+        clock.start();
+        inhibitor.runEnded({});
+        while (logind.log().size() < static_cast<std::size_t>(4 + 2 * i)) {
+            QThread::usleep(100);
+        }
+        releaseNs += clock.nsecsElapsed();
     }
 
     std::printf("sending_pace_mean: %.3f ms per line (target <= %.2f, floor %.0f)\n", plain.mean,
@@ -189,5 +225,14 @@ int main(int argc, char** argv) {
     std::printf("run_cpu_excluding_download_traced: %.2f %% of one core (target < 2)\n",
                 traced.cpuShare);
     std::printf("trace_size_%d_lines: %ju bytes\n", kLines, traced.traceBytes);
+    std::printf("sending_pace_mean_inhibited: %.3f ms per line (target <= %.2f)\n", inhibited.mean,
+                kFloorMs * 1.03);
+    std::printf("sending_pace_inhibitor_difference: %+.2f %% (target within 0.5)\n",
+                100.0 * (inhibited.mean / plain.mean - 1));
+    std::printf("run_cpu_excluding_download_inhibited: %.2f %% of one core (target < 2)\n",
+                inhibited.cpuShare);
+    std::printf("sleep_inhibitor_take: %.2f ms, let go: %.2f ms, on a private bus (target < 100)\n",
+                static_cast<double>(takeNs) / kCycles / 1e6,
+                static_cast<double>(releaseNs) / kCycles / 1e6);
     return 0;
 }

@@ -98,7 +98,7 @@ MainWindow::MainWindow(MessagePresenter& messages, std::string guideDir)
                            kAsideHeight);
     lblAside_->setPalette(ui_->lblStatus->palette());
     lblAside_->setFont(detailFont);
-    lblAside_->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
+    lblAside_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblAside_->setWordWrap(true);
     lblAside_->hide();
 }
@@ -216,6 +216,12 @@ void MainWindow::setStatusAside(const std::string& text) {
     lblAside_->setText(displayText(text));
     lblAside_->setToolTip(displayText(text));
     lblAside_->setVisible(!text.empty());
+    // The designed text gives up the foot of its label while the line is there, shrinking its
+    // type as far as it must, so the two never overlap.
+    QRect status = ui_->lblStatus->geometry();
+    status.setBottom(lblAside_->geometry().top() - 1 + (text.empty() ? kAsideHeight : 0));
+    ui_->lblStatus->setGeometry(status);
+    fitStatusText();
 }
 
 void MainWindow::setStatusAlignment(Alignment alignment) {

@@ -5,7 +5,10 @@
 #include "app/message_presenter.h"
 #include "app/support_trace_menu.h"
 #include "config/program_vars.h"
+#include "desktop/done_notifier.h"
+#include "desktop/taskbar_progress.h"
 #include "devices/device_watch.h"
+#include "devices/vanish_watch.h"
 #include "platform/qt_event_loop.h"
 #include "platform/shell.h"
 #include "ui_frm_main.h"
@@ -34,11 +37,33 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
     auto* traceMenu = new SupportTraceMenu(*window_, *window_->ui().mnuSupportKeepTrace,
                                            *window_->ui().mnuSupportSaveTrace, core_->trace());
     traceMenu->restore();
-    watch_ = std::make_unique<DeviceWatch>(deviceFolders(devices),
-                                           [form = form_.get()] { form->devicesChanged(); });
+
+    // A window closed by the user needs no notice of the stop that follows.
+    notifier_ = std::make_unique<DoneNotifier>(
+        [window = window_.get()] { return window->isActiveWindow() || window->ended(); },
+        [window = window_.get()] {
+            window->showNormal();
+            window->raise();
+            window->activateWindow();
+        });
+    taskbar_ = std::make_unique<TaskbarProgress>([loop = loop_.get()] { return loop->tickMs(); });
+    core_->events().add(*notifier_);
+    core_->events().add(*taskbar_);
+
+    vanish_ = std::make_unique<VanishWatch>(
+        SystemRoot{}, [window = window_.get()](const std::string&, const PortCulprit& c) {
+            window->setStatusAside(c.line);
+        });
+    watch_ = std::make_unique<DeviceWatch>(deviceFolders(devices), [this] {
+        vanish_->check(loop_->tickMs());
+        form_->devicesChanged();
+    });
 }
 
-UpdaterApp::~UpdaterApp() = default;
+UpdaterApp::~UpdaterApp() {
+    core_->events().remove(*taskbar_);
+    core_->events().remove(*notifier_);
+}
 
 bool UpdaterApp::start() {
     return form_->Form_Load() == MainForm::LoadResult::Shown;

@@ -12,8 +12,11 @@
 namespace k9 {
 
 class DeviceWatch;
+class DoneNotifier;
 class MainWindow;
 class QtEventLoop;
+class TaskbarProgress;
+class VanishWatch;
 
 // The window's own platform pieces and the run's. Left empty, the real ones are made; tests
 // and tools put in their own.
@@ -24,7 +27,8 @@ struct AppServices {
 };
 
 // The window's front end: the event loop, the main window as the run's view, the run put
-// together by UpdaterCore, the window's own handlers and the watch on the device folders.
+// together by UpdaterCore, the window's own observers of it (a notice when it ends elsewhere,
+// its progress on the task bar), the window's handlers and the watch on the device folders.
 class UpdaterApp final {
   public:
     UpdaterApp(std::string exeDir, AppConfig config, AppServices services = {});
@@ -45,9 +49,14 @@ class UpdaterApp final {
     std::unique_ptr<QtEventLoop> loop_;
     AppServices services_;
     std::unique_ptr<MainWindow> window_;
+    // They outlive the controller whose events hold them.
+    std::unique_ptr<DoneNotifier> notifier_;
+    std::unique_ptr<TaskbarProgress> taskbar_;
     std::unique_ptr<UpdaterCore> core_;
     std::unique_ptr<MainForm> form_;
-    // Plug and unplug reach the port list through this.
+    // An adapter taken away right after it came: who took it, below the status.
+    std::unique_ptr<VanishWatch> vanish_;
+    // Plug and unplug reach the port list and the vanish watch through this.
     std::unique_ptr<DeviceWatch> watch_;
 };
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "desktop/sleep_inhibitor.h"
 #include "devices/port_lock.h"
 #include "devices/qt_serial_line.h"
 #include "platform/file_table.h"
@@ -50,11 +51,14 @@ UpdaterCore::UpdaterCore(EventLoop& loop, MainView& view, AppConfig config, std:
                                                    services_.makeFtpClient);
     controller_->portControl().setProbe(*services_.probe);
     controller_->events().add(*trace_);
+    if (services_.keepAwake) {
+        inhibitor_ = std::make_unique<SleepInhibitor>(
+            [trace = trace_.get()](const std::string& note) { trace->note("desktop", note); });
+        controller_->events().add(*inhibitor_);
+    }
 }
 
-UpdaterCore::~UpdaterCore() {
-    controller_->events().remove(*trace_);
-}
+UpdaterCore::~UpdaterCore() = default;
 
 void preparePrivateFolder(const std::string& path, bool ours) {
     createFolder(path);

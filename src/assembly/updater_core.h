@@ -13,6 +13,7 @@ namespace k9 {
 
 class EventLoop;
 class PortLock;
+class SleepInhibitor;
 class SupportTrace;
 
 // The platform pieces a run works on. Left empty, the real ones are made from the
@@ -21,6 +22,8 @@ struct RunServices {
     std::shared_ptr<SerialLine> serial;
     std::shared_ptr<PortProbe> probe;
     FtpClientFactory makeFtpClient;
+    // Hold off sleep while a run lasts (logind, on the system bus).
+    bool keepAwake = true;
 };
 
 // FTP clients as every part of the program makes them: on the loop, with the configured
@@ -29,8 +32,9 @@ FtpClientFactory ftpClientFactory(EventLoop& loop, const AppConfig& config,
                                   SupportTrace* trace = nullptr);
 
 // A run put together once for both front ends: the serial line (traced), the port probe that
-// lets a failed open say why, the FTP clients, the support trace, and the controller whose
-// events the front end follows. A front end brings its view and adds its observers.
+// lets a failed open say why, the FTP clients, the support trace, the machine kept awake, and
+// the controller whose events the front end follows. A front end brings its view and adds its
+// observers.
 class UpdaterCore final {
   public:
     UpdaterCore(EventLoop& loop, MainView& view, AppConfig config, std::string version,
@@ -50,6 +54,8 @@ class UpdaterCore final {
     AppConfig config_;
     RunServices services_;
     std::unique_ptr<RunTrace> trace_;
+    // Observers outlive the controller whose events hold them.
+    std::unique_ptr<SleepInhibitor> inhibitor_;
     std::unique_ptr<MainController> controller_;
 };
 

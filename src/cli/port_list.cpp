@@ -4,6 +4,7 @@
 
 #include "cli/run_report.h"
 #include "config/app_config.h"
+#include "devices/port_culprit.h"
 #include "devices/port_identity.h"
 
 namespace k9 {
@@ -40,15 +41,17 @@ void listPorts(const AppConfig& config, bool json, std::ostream& out) {
             continue;
         }
         const PortAccessReport access = checkPortAccess(path);
+        const std::string cause =
+            access.access == PortAccess::Busy ? findPortCulprit(SystemRoot{}, path).line : "";
         if (json) {
             out << (first ? "" : ",") << "\n  {\"port\":" << port
                 << ",\"device\":" << jsonString(path) << ",\"resolved\":" << jsonString(id.resolved)
                 << ",\"state\":" << jsonString(accessText(access))
-                << ",\"holderPid\":" << access.holderPid
+                << ",\"holderPid\":" << access.holderPid << ",\"cause\":" << jsonString(cause)
                 << ",\"identity\":" << jsonString(id.summary()) << '}';
         } else {
-            out << port << '\t' << path << '\t' << accessText(access) << '\t' << id.summary()
-                << '\n';
+            out << port << '\t' << path << '\t' << accessText(access)
+                << (cause.empty() ? "" : " - " + cause) << '\t' << id.summary() << '\n';
         }
         first = false;
     }

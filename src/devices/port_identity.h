@@ -28,6 +28,7 @@ struct PortAccessReport {
     std::string group;         // group owning the device node (e.g. "dialout"), empty if unknown
     bool userInGroup = false;  // the user is listed in that group (/etc/group or getgrouplist)
     bool sessionHasGroup = false;  // the running process already has that group (getgroups)
+    std::string cause;  // for a busy port: who holds it and what to do, one line; may be empty
 };
 
 PortIdentity identifyPort(const std::string& devicePath);

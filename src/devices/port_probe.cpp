@@ -2,6 +2,8 @@
 
 #include <QSerialPort>
 
+#include "devices/port_culprit.h"
+
 namespace k9 {
 
 std::string QtPortProbe::path(int port) const {
@@ -14,7 +16,11 @@ PortIdentity QtPortProbe::identify(int port) {
 }
 
 PortAccessReport QtPortProbe::access(int port) {
-    return checkPortAccess(path(port));
+    PortAccessReport report = checkPortAccess(path(port));
+    if (report.access == PortAccess::Busy) {
+        report.cause = findPortCulprit(SystemRoot{}, path(port)).line;
+    }
+    return report;
 }
 
 ProbeResult QtPortProbe::probe(int port) {

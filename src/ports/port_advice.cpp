@@ -1,7 +1,6 @@
 #include "ports/port_advice.h"
 
-#include <fstream>
-
+#include "devices/port_culprit.h"
 #include "platform/texts.h"
 
 namespace k9 {
@@ -13,14 +12,6 @@ std::string joined(const std::vector<std::string>& devices) {
         text += (i == 0 ? "" : i + 1 == devices.size() ? " and " : ", ") + devices[i];
     }
     return text;
-}
-
-// The command name of a process, as /proc shows it; empty when it cannot be read.
-std::string commandName(long pid) {
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
 }
 
 }  // namespace
@@ -82,6 +73,9 @@ std::string portDetail(const PortIdentity& id, std::optional<ProbeResult> result
 std::string portTooltip(const PortIdentity& id, std::optional<ProbeResult> result,
                         const PortAccessReport& why) {
     const std::string detail = portDetail(id, result, why);
+    if (result == ProbeResult::InUse && !why.cause.empty()) {
+        return detail + kCrLf + why.cause;
+    }
     if (result != ProbeResult::Denied) {
         return detail;
     }
@@ -92,8 +86,12 @@ std::string portOpenCause(const std::string& device) {
     if (device.empty()) {
         return "The port map names no device for this port.";
     }
-    const PortIdentity id = identifyPort(device);
-    if (id.resolved.empty()) {
+    // Who took it, when somebody did: a program holding it, or a service that claimed the
+    // adapter as it came.
+    if (std::string trouble = portTroubleLine(device); !trouble.empty()) {
+        return trouble;
+    }
+    if (identifyPort(device).resolved.empty()) {
         return "There is no device " + device + ": is the unit's cable plugged in?";
     }
     const PortAccessReport why = checkPortAccess(device);
@@ -102,14 +100,8 @@ std::string portOpenCause(const std::string& device) {
             return device + " is not a serial device.";
         case PortAccess::NoPermission:
             return permissionText({device}, why);
-        case PortAccess::Busy: {
-            if (why.holderPid <= 0) {
-                return device + " is in use by another program.";
-            }
-            const std::string command = commandName(why.holderPid);
-            return device + " is in use by process " + std::to_string(why.holderPid) +
-                   (command.empty() ? "" : " (" + command + ")") + ".";
-        }
+        case PortAccess::Busy:
+            return device + " is in use by another program.";
         case PortAccess::Free:
             break;
     }

@@ -17,7 +17,8 @@ std::string permissionText(const std::vector<std::string>& devices, const PortAc
 std::string portDetail(const PortIdentity& id, std::optional<ProbeResult> result,
                        const PortAccessReport& why);
 
-// The entry's tooltip: its detail line, and the advice for a denied port.
+// The entry's tooltip: its detail line, and the advice for a denied port or the cause of a
+// busy one.
 std::string portTooltip(const PortIdentity& id, std::optional<ProbeResult> result,
                         const PortAccessReport& why);
 

@@ -1,5 +1,6 @@
 #include "ports/port_discovery.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <exception>
@@ -22,6 +23,7 @@ std::string inUsePortEntry(int port) {
 void PortDiscovery::mnuMainFilter_Click() {
     view_.clearPorts();
     details_.clear();
+    causes_.clear();
     view_.setFilterChecked(!view_.filterChecked());
     build(true);
 }
@@ -29,6 +31,7 @@ void PortDiscovery::mnuMainFilter_Click() {
 void PortDiscovery::rebuild() {
     view_.clearPorts();
     details_.clear();
+    causes_.clear();
     build(false);
 }
 
@@ -53,12 +56,27 @@ void PortDiscovery::cboPort_Click() {
     const int selected = view_.selectedPort();
     const bool listed = selected >= 0 && selected < static_cast<int>(details_.size());
     view_.setPortDetail(listed ? details_[static_cast<std::size_t>(selected)] : std::string());
+    // Why the chosen port is busy; with none chosen (all busy), why the first one is.
+    std::string cause;
+    if (listed) {
+        cause = causes_[static_cast<std::size_t>(selected)];
+    } else if (selected < 0) {
+        const auto first = std::find_if(causes_.begin(), causes_.end(),
+                                        [](const std::string& c) { return !c.empty(); });
+        cause = first == causes_.end() ? std::string() : *first;
+    }
+    // The line is shared with other notes: only ours is taken away again.
+    if (!cause.empty() || asideShown_) {
+        view_.setStatusAside(cause);
+        asideShown_ = !cause.empty();
+    }
 }
 
 void PortDiscovery::addEntry(const std::string& entry, const std::string& detail,
-                             const std::string& tip) {
+                             const std::string& tip, const std::string& cause) {
     view_.addPort(entry);
     details_.push_back(detail);
+    causes_.push_back(cause);
     view_.setPortTooltip(view_.portCount() - 1, tip);
 }
 
@@ -90,7 +108,8 @@ void PortDiscovery::probePorts(bool tellUser) {
             case ProbeResult::InUse:
                 busy_ = busy_ || result == ProbeResult::InUse;
                 addEntry(inUsePortEntry(port), portDetail(id, result, why),
-                         portTooltip(id, result, why));
+                         portTooltip(id, result, why),
+                         result == ProbeResult::InUse ? why.cause : std::string());
                 ++inUse;
                 break;
             case ProbeResult::Absent:
@@ -133,6 +152,7 @@ void PortDiscovery::listAllPorts() {
     // An interrupted probe may have left entries behind.
     view_.clearPorts();
     details_.clear();
+    causes_.clear();
     for (int port = kFirstComPort; port <= kLastComPort; ++port) {
         const PortIdentity id = probe_.identify(port);
         addEntry(freePortEntry(port), portDetail(id, std::nullopt, {}),

@@ -15,7 +15,8 @@ class PortProbe;
 
 // Builds the port list cboPort: with "Filter Com Ports" checked, ports 1 to 12 are probed and
 // listed as free (" 3") or held by another program ("3 - In Use"); unchecked, the plain list
-// " 1" to " 12". Each entry carries what device it is.
+// " 1" to " 12". Each entry carries what device it is, and a busy one who holds it, which
+// the status area's foot shows for the chosen port.
 class PortDiscovery final {
   public:
     PortDiscovery(MainView& view, PortProbe& probe, std::string deviceName)
@@ -33,13 +34,17 @@ class PortDiscovery final {
     void build(bool tellUser);
     void probePorts(bool tellUser);
     void listAllPorts();
-    void addEntry(const std::string& entry, const std::string& detail, const std::string& tip);
+    void addEntry(const std::string& entry, const std::string& detail, const std::string& tip,
+                  const std::string& cause = {});
     void reportNoAvailablePort(const std::string& title);
 
     MainView& view_;
     PortProbe& probe_;
     std::string deviceName_;
     std::vector<std::string> details_;
+    // Why each busy entry is busy, empty for the others.
+    std::vector<std::string> causes_;
+    bool asideShown_ = false;
     // Devices of the ports listed in use because this user may not open them.
     std::vector<std::string> denied_;
     PortAccessReport deniedWhy_;

@@ -166,7 +166,8 @@ TEST(PortTexts, SummaryAndPermissionAdvice) {
 }
 
 TEST_F(PortListTest, NoAvailablePortTellsPermissionFromBusyAndRefreshKeepsTheNumber) {
-    probe.reports = {{5, denied("dialout")}, {6, {PortAccess::Busy, 77, "", false, false}}};
+    const std::string cause = "/dev/ttyUSB6 is held by minicom (pid 77): close it there.";
+    probe.reports = {{5, denied("dialout")}, {6, {PortAccess::Busy, 77, "", false, false, cause}}};
     const std::vector<std::pair<std::map<int, ProbeResult>, std::string>> cases{
         {{{6, InUse}}, kAllInUse},
         {{{5, Denied}}, joinText("/dev/ttyUSB5")},
@@ -180,11 +181,14 @@ TEST_F(PortListTest, NoAvailablePortTellsPermissionFromBusyAndRefreshKeepsTheNum
     EXPECT_EQ(view.ports, (std::vector<std::string>{"5 - In Use", "6 - In Use"}));
     EXPECT_EQ(view.portTooltips[0],
               "/dev/ttyUSB5 - no permission (group dialout)\r\n" + joinText("/dev/ttyUSB5"));
-    EXPECT_EQ(view.portTooltips[1], "/dev/ttyUSB6 - in use by process 77");
+    EXPECT_EQ(view.portTooltips[1], "/dev/ttyUSB6 - in use by process 77\r\n" + cause);
+    // Nothing is selected when all are busy: the first busy one's cause, below the status.
+    EXPECT_EQ(view.aside, cause);
 
     // The selected entry's device beside the list; unfiltered, an absent one says so.
     filterOn({{4, Free}, {5, Denied}});
     EXPECT_EQ(view.portDetail, "/dev/ttyUSB4");
+    EXPECT_EQ(view.aside, "");
     discovery.mnuMainFilter_Click();
     EXPECT_EQ(view.portDetail, "/dev/ttyUSB1 - not present");
     EXPECT_EQ(view.portTooltips.size(), 12u);

@@ -40,6 +40,8 @@ ControllerHarness::ControllerHarness(VirtualEventLoop& l, SerialLine& serial, st
     services.serial = std::shared_ptr<SerialLine>(&serial, [](SerialLine*) {});
     services.probe = std::make_shared<NoProbe>();
     services.makeFtpClient = std::move(factory);
+    // The machine's own buses stay out of the tests.
+    services.keepAwake = false;
     core_ = std::make_unique<UpdaterCore>(loop, view, config, "test", std::move(services));
     controller().vars().sTempFolder = workDir_;
     controller().state().sTempFile = "temp.qk";
