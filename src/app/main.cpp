@@ -1,6 +1,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 #include "app/app_style.h"
@@ -13,6 +14,15 @@ constexpr const char* kUsage =
     "Updates the location database of a Sentrel K9 over its serial cable; the window guides\n"
     "you through it. Settings: $K9UPDATER_CONF, ~/.config/k9updater/k9updater.conf,\n"
     "/etc/k9updater.conf. See k9updater(1).\n";
+
+constexpr const char* kNoSession =
+    "k9updater: the window needs a graphical session (there is no DISPLAY or "
+    "WAYLAND_DISPLAY here); k9update does the same update from a terminal (k9update --help).\n";
+
+bool hasEnv(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
 
 }  // namespace
 
@@ -28,6 +38,12 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
+    }
+    // Without a graphical session Qt would abort with advice to reinstall; say what is wrong
+    // and what does the same job instead. A platform named explicitly (offscreen, say) goes on.
+    if (!hasEnv("QT_QPA_PLATFORM") && !hasEnv("DISPLAY") && !hasEnv("WAYLAND_DISPLAY")) {
+        std::fputs(kNoSession, stderr);
+        return 1;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("k9updater"));

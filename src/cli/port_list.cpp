@@ -57,6 +57,14 @@ void listPorts(const AppConfig& config, bool json, std::ostream& out) {
     }
     if (json) {
         out << (first ? "]" : "\n]") << '\n';
+    } else if (first) {
+        std::string looked;
+        for (const std::string& path : config.devicePaths()) {
+            looked += (looked.empty() ? "" : ", ") + path;
+        }
+        out << "No serial port found. Looked for COM" << kFirstComPort << " to COM" << kLastComPort
+            << " at " << (looked.empty() ? "no device (the port map is empty)" : looked)
+            << "; other devices can be named in the [ports] section of k9updater.conf.\n";
     }
 }
 

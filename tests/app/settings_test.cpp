@@ -4,13 +4,18 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstdlib>
 #include <map>
 #include <vector>
 
 #include "app/app_texts.h"
 #include "app/repaint_throttle.h"
+#include "config/app_config.h"
+#include "config/program_vars.h"
 #include "config/settings_file.h"
 #include "config/settings_line.h"
+#include "diagnostics/support_trace.h"
+#include "file_bytes.h"
 #include "platform/runtime_error.h"
 
 namespace k9 {
@@ -69,6 +74,42 @@ TEST(SettingsFile, AFailedWriteLeavesNothingAndTheFileIsReplacedWholeEvenWhenRea
     // Nothing is left beside it.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("QK.ini")});
+}
+
+// The FILES of both man pages and the README's table name the folders the code uses.
+TEST(Papers, FilesOfTheManPagesAndTheReadmeAreTheCodesDefaults) {
+    const std::string home = "/home/driver";
+    ::setenv("HOME", home.c_str(), 1);
+    for (const char* name : {"XDG_STATE_HOME", "XDG_CONFIG_HOME"}) {
+        ::unsetenv(name);
+    }
+    const auto shown = [&](std::string path) {
+        if (path.rfind(home, 0) == 0) {
+            path = "~" + path.substr(home.size());
+        }
+        return path;
+    };
+    const ConfigLocations where = ConfigLocations::fromEnvironment("/opt/bin");
+    const std::vector<std::string> defaults{shown(where.system), shown(where.user),
+                                            shown(workingFolder("/opt/bin", "")),
+                                            shown(defaultTraceFolder()) + "/"};
+    const std::string readme = test::readBytes(K9_SOURCE_DIR "/README.md");
+    for (const char* page : {"k9updater.1", "k9update.1"}) {
+        const std::string text = test::readBytes(std::string(K9_SOURCE_DIR "/docs/") + page);
+        const auto from = text.find(".SH FILES");
+        ASSERT_NE(from, std::string::npos) << page;
+        const std::string files = text.substr(from, text.find(".SH ", from + 1) - from);
+        for (const std::string& path : defaults) {
+            EXPECT_NE(files.find(".I " + path + "\n"), std::string::npos) << page << ": " << path;
+        }
+        for (auto at = files.find(".I "); at != std::string::npos; at = files.find(".I ", at + 1)) {
+            std::string named = files.substr(at + 3, files.find('\n', at) - at - 3);
+            if (named.ends_with('/')) {
+                named.pop_back();
+            }
+            EXPECT_NE(readme.find(named), std::string::npos) << page << " names " << named;
+        }
+    }
 }
 
 TEST(AppTexts, VersionTitleDropsLeadingZeros) {

@@ -290,6 +290,34 @@ TEST_F(K9UpdateTest, SendKeptSendsEachUnitsKeptLocationsOnce) {
     EXPECT_FALSE(QFile::exists(dir_.filePath("work/COM2/K9CLI02.txt")));
 }
 
+TEST(K9UpdatePorts, NoPortFoundIsSaidWithWhereItLooked) {
+    QTemporaryDir dir;
+    std::ofstream conf(dir.filePath("k9.conf").toStdString());
+    conf << "[ports]\n";
+    for (int port = 1; port <= 12; ++port) {
+        conf << "COM" << port << " = " << dir.filePath("none").toStdString() << port << "\n";
+    }
+    conf.close();
+    for (const bool json : {false, true}) {
+        QProcess cli;
+        cli.start(K9UPDATE_PATH, QStringList{"--config", dir.filePath("k9.conf"), "--list-ports"} +
+                                     (json ? QStringList{"--json"} : QStringList{}));
+        ASSERT_TRUE(cli.waitForFinished(10000));
+        EXPECT_EQ(cli.exitCode(), 0);
+        const std::string out = cli.readAllStandardOutput().toStdString();
+        if (json) {
+            EXPECT_EQ(out, "[]\n");
+        } else {
+            const std::string none = dir.filePath("none").toStdString();
+            EXPECT_EQ(out.rfind("No serial port found. Looked for COM1 to COM12 at " + none +
+                                    "1, " + none + "2, ",
+                                0),
+                      0u)
+                << out;
+        }
+    }
+}
+
 TEST(K9UpdateUsage, BadInputExitsTwoWithTheProblemNamed) {
     const struct {
         QStringList args;

@@ -34,4 +34,9 @@ desktop-file-validate "$out"/root/usr/share/applications/*.desktop || fail "desk
 # No display, no Qt platform: only the package's PATH.
 shown=$(env -i PATH="$out/root/usr/bin:/usr/bin:/bin" k9updater --version) || fail "--version failed"
 [ "$shown" = "k9updater $version" ] || fail "--version printed \"$shown\""
+# The window without a graphical session: one line saying so and what to use instead.
+said=$(env -i PATH="$out/root/usr/bin:/usr/bin:/bin" k9updater 2>&1) && fail "no display, exit 0"
+[ $? = 1 ] || fail "no display: exit code not 1"
+grep -q 'needs a graphical session.*k9update does the same update' <<<"$said" ||
+    fail "no display said \"$said\""
 echo "package $(basename "$deb") passes"
