@@ -60,7 +60,8 @@ void StartupCheck::check() {
         const std::string file = last->run.remoteFile;
         const auto ftp = std::make_shared<cFTP>(loop_, kSettings);
         ftp_ = ftp;
-        const UnitCheck c = checkUnit(*ftp, ftpHost_, serial, file, std::move(last));
+        const UnitCheck c =
+            checkUnit(*ftp, ftpHost_, serial, file, std::move(last), [this] { return cancelled_; });
         if (cancelled_) {
             break;
         }
@@ -69,6 +70,7 @@ void StartupCheck::check() {
         }
     }
     running_ = false;
+    finished_ = true;
     if (cancelled_) {
         return;
     }

@@ -43,6 +43,8 @@ class StartupCheck final : public RunObserver {
     // Ends a check in progress (or keeps an armed one from beginning); for the window's close.
     void cancel();
     bool running() const { return running_; }
+    // A check began and has come to its end, whole or cancelled.
+    bool finished() const { return finished_; }
     // Units found with a newer file waiting, by the last check.
     const std::vector<std::string>& waiting() const { return waiting_; }
 
@@ -58,6 +60,7 @@ class StartupCheck final : public RunObserver {
     std::unique_ptr<Timer> timer_;
     std::weak_ptr<cFTP> ftp_;
     bool running_ = false;
+    bool finished_ = false;
     bool cancelled_ = false;
     bool shown_ = false;
     std::vector<std::string> waiting_;

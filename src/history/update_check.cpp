@@ -45,16 +45,23 @@ std::string fileToCheck(HistoryStore& store, const std::string& serial, int edit
 }
 
 UnitCheck checkUnit(cFTP& ftp, const std::string& server, const std::string& serial,
-                    const std::string& remoteFile, std::optional<HistoryEntry> lastUpdate) {
+                    const std::string& remoteFile, std::optional<HistoryEntry> lastUpdate,
+                    const std::function<bool()>& stopped) {
     UnitCheck c{serial, remoteFile, UnitCheck::Verdict::NotAsked, -1, 0, std::move(lastUpdate), {}};
-    if (!ftp.OpenConnection(server, serial, ftpPasswordFor(serial))) {
-        c.why = "login: " + firstLine(ftp.GetLastErrorMessage());
+    const auto ended = [&] { return stopped && stopped(); };
+    if (!ftp.OpenConnection(server, serial, ftpPasswordFor(serial)) || ended()) {
+        c.why = ended() ? "stopped" : "login: " + firstLine(ftp.GetLastErrorMessage());
+        ftp.CloseConnection();
         return c;
     }
     const std::int32_t size = ftp.GetFTPFileSize(remoteFile);
-    const std::int64_t time = size >= 0 ? ftp.remoteFileTime(remoteFile) : 0;
+    const std::int64_t time = size >= 0 && !ended() ? ftp.remoteFileTime(remoteFile) : 0;
     const std::string failure = firstLine(ftp.GetLastErrorMessage());
     ftp.CloseConnection();
+    if (ended()) {
+        c.why = "stopped";
+        return c;
+    }
     if (size == -1) {
         c.why = remoteFile + " is not on the server";
         return c;

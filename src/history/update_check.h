@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,9 +34,11 @@ std::string fileToCheck(HistoryStore& store, const std::string& serial, int edit
 // Logs in as the run would (the serial number and the password built from it), asks the
 // file's size and modification time, and compares them with the unit's last update of that
 // file. A newer time, or without MDTM another size, means a newer file waits. Yields to the
-// loop like every call of the client; closing the client meanwhile ends the check as NotAsked.
+// loop like every call of the client; closing the client meanwhile, or `stopped` turning true,
+// ends the check as NotAsked.
 UnitCheck checkUnit(cFTP& ftp, const std::string& server, const std::string& serial,
-                    const std::string& remoteFile, std::optional<HistoryEntry> lastUpdate);
+                    const std::string& remoteFile, std::optional<HistoryEntry> lastUpdate,
+                    const std::function<bool()>& stopped = {});
 
 // One line for people: "K9A1234: up to date (Cameras, updated 2 November 2026, 36 days ago)."
 std::string checkLine(const UnitCheck& check, std::time_t now);
