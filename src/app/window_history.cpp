@@ -13,8 +13,7 @@ namespace k9 {
 
 WindowHistory::WindowHistory(QWidget& window, QAction& item, MainView& view, EventLoop& loop,
                              RunEvents& events, HistoryStore& store, const AppConfig& config)
-    : QObject(&window),
-      window_(window),
+    : window_(window),
       events_(events),
       store_(store),
       checkAtStart_(config.checkAtStart),

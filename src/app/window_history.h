@@ -18,7 +18,8 @@ class RunEvents;
 
 // The history in the window: Help > "Update History...", the line under the status text once
 // a unit's serial number has arrived, and the check at start-up for a newer file. It follows
-// the runs from its making to its end.
+// the runs from its making to its end, so it goes before the run's events and the window do
+// (it is nobody's child).
 class WindowHistory final : public QObject {
   public:
     WindowHistory(QWidget& window, QAction& item, MainView& view, EventLoop& loop,

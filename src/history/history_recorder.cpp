@@ -42,6 +42,13 @@ void HistoryRecorder::runEnded(const RunRecord& record) {
     writeWaiting();
 }
 
+void HistoryRecorder::flush() {
+    while (!waiting_.empty()) {
+        Delay(loop_, kHistoryRetryMs);
+        writeWaiting();
+    }
+}
+
 void HistoryRecorder::writeWaiting() {
     while (!waiting_.empty()) {
         const Waiting& next = waiting_.front();

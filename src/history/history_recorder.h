@@ -38,6 +38,9 @@ class HistoryRecorder final : public RunObserver {
     HistoryRecorder& operator=(const HistoryRecorder&) = delete;
 
     void runEnded(const RunRecord& record) override;
+    // Gives what still waits its second, turning the loop meanwhile: for a program that ends
+    // right after its run.
+    void flush();
 
     // Records waiting for the history to be free.
     std::size_t waiting() const { return waiting_.size(); }
