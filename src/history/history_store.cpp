@@ -189,7 +189,8 @@ bool HistoryStore::openFile() {
     // The folder and the file are the user's alone, whatever the umask says.
     const std::string folder = std::filesystem::path(path_).parent_path().string();
     std::error_code ec;
-    if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+    struct stat st {};
+    if (!folder.empty() && ::stat(folder.c_str(), &st) != 0) {
         std::filesystem::create_directories(folder, ec);
         if (ec || ::chmod(folder.c_str(), 0700) != 0) {
             note_("history: cannot create " + folder + " (" +
@@ -197,8 +198,11 @@ bool HistoryStore::openFile() {
             unusable_ = true;
             return false;
         }
+    } else if (!folder.empty() && (st.st_mode & 077) != 0 && st.st_uid == ::getuid() &&
+               ::chmod(folder.c_str(), 0700) != 0) {
+        // Made by an older version or another tool; the file itself stays private anyway.
+        note_("history: cannot make " + folder + " private (" + std::strerror(errno) + ").");
     }
-    struct stat st {};
     if (::lstat(path_.c_str(), &st) == 0 &&
         (!S_ISREG(st.st_mode) || ::access(path_.c_str(), R_OK | W_OK) != 0)) {
         return moveAside(S_ISREG(st.st_mode) ? "it cannot be read" : "it is not a file") &&
@@ -209,12 +213,12 @@ bool HistoryStore::openFile() {
         note_("history: cannot open " + path_ + " (" + std::strerror(errno) +
               "); runs are not recorded.");
         if (fd >= 0) {
-            ::close(fd);
+            ::close(fd);  // only opened, and failing already
         }
         unusable_ = true;
         return false;
     }
-    ::close(fd);
+    ::close(fd);  // nothing was written through it: SQLite opens the file anew
 
     static int connections = 0;
     db_ = std::make_unique<Db>(QStringLiteral("k9history-%1").arg(++connections));

@@ -185,6 +185,7 @@ TEST_F(HistoryTest, BadHistoriesMoveAsideOrStayUntouched) {
             store.add(*historyEntryFor(unitRun("K9C0003", RunEnd::Updated, kNov2), "1.0.0"));
         ASSERT_EQ(notes_.size(), 1u);
         EXPECT_NE(notes_[0].find(row.note), std::string::npos) << notes_[0];
+        EXPECT_EQ(modeOf(dir_ + "/state/k9updater"), 0700u);  // made 0755 above
         const std::string aside = path_ + ".damaged-";
         bool found = false;
         for (const auto& file : std::filesystem::directory_iterator(dir_ + "/state/k9updater")) {
