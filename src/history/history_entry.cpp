@@ -7,34 +7,51 @@
 namespace k9 {
 namespace {
 
-struct EndWords {
-    RunEnd end;
+// A value's stored word and its text for people; the first row of a table stands in for a
+// value it lacks.
+template <typename E>
+struct Words {
+    E value;
     std::string_view word;
     const char* text;
 };
 constexpr std::array kEnds = {
-    EndWords{RunEnd::None, "none", "not ended"},
-    EndWords{RunEnd::Updated, "updated", "updated"},
-    EndWords{RunEnd::Failed, "failed", "failed"},
-    EndWords{RunEnd::NoAnswer, "no-answer", "no answer"},
-    EndWords{RunEnd::ServerFailed, "server-failed", "server failed"},
-    EndWords{RunEnd::PortError, "port-error", "port error"},
-    EndWords{RunEnd::Stopped, "stopped", "stopped"},
-};
-
-struct FateWords {
-    LocationsFate fate;
-    std::string_view word;
-    const char* text;
+    Words<RunEnd>{RunEnd::None, "none", "not ended"},
+    Words<RunEnd>{RunEnd::Updated, "updated", "updated"},
+    Words<RunEnd>{RunEnd::Failed, "failed", "failed"},
+    Words<RunEnd>{RunEnd::NoAnswer, "no-answer", "no answer"},
+    Words<RunEnd>{RunEnd::ServerFailed, "server-failed", "server failed"},
+    Words<RunEnd>{RunEnd::PortError, "port-error", "port error"},
+    Words<RunEnd>{RunEnd::Stopped, "stopped", "stopped"},
 };
 constexpr std::array kFates = {
-    FateWords{LocationsFate::NotOffered, "not-offered", "not offered"},
-    FateWords{LocationsFate::Declined, "declined", "declined"},
-    FateWords{LocationsFate::Unanswered, "unanswered", "no answer"},
-    FateWords{LocationsFate::Uploaded, "uploaded", "uploaded"},
-    FateWords{LocationsFate::Kept, "kept", "kept"},
-    FateWords{LocationsFate::NotReceived, "not-received", "not received"},
+    Words<LocationsFate>{LocationsFate::NotOffered, "not-offered", "not offered"},
+    Words<LocationsFate>{LocationsFate::Declined, "declined", "declined"},
+    Words<LocationsFate>{LocationsFate::Unanswered, "unanswered", "no answer"},
+    Words<LocationsFate>{LocationsFate::Uploaded, "uploaded", "uploaded"},
+    Words<LocationsFate>{LocationsFate::Kept, "kept", "kept"},
+    Words<LocationsFate>{LocationsFate::NotReceived, "not-received", "not received"},
 };
+
+template <typename E, std::size_t N>
+const Words<E>& byValue(const std::array<Words<E>, N>& table, E value) {
+    for (const Words<E>& w : table) {
+        if (w.value == value) {
+            return w;
+        }
+    }
+    return table.front();
+}
+
+template <typename E, std::size_t N>
+std::optional<E> byWord(const std::array<Words<E>, N>& table, std::string_view word) {
+    for (const Words<E>& w : table) {
+        if (w.word == word) {
+            return w.value;
+        }
+    }
+    return std::nullopt;
+}
 
 struct Edition {
     const char* file;
@@ -78,60 +95,31 @@ std::optional<HistoryEntry> historyEntryFor(const RunRecord& run, const std::str
 }
 
 std::string_view runEndWord(RunEnd end) {
-    for (const EndWords& e : kEnds) {
-        if (e.end == end) {
-            return e.word;
-        }
-    }
-    return "none";
+    return byValue(kEnds, end).word;
 }
 
 std::optional<RunEnd> runEndFromWord(std::string_view word) {
-    for (const EndWords& e : kEnds) {
-        if (e.word == word) {
-            return e.end;
-        }
-    }
-    return std::nullopt;
+    return byWord(kEnds, word);
 }
 
 std::string_view locationsWord(LocationsFate fate) {
-    for (const FateWords& f : kFates) {
-        if (f.fate == fate) {
-            return f.word;
-        }
-    }
-    return "not-offered";
+    return byValue(kFates, fate).word;
 }
 
 std::optional<LocationsFate> locationsFromWord(std::string_view word) {
-    for (const FateWords& f : kFates) {
-        if (f.word == word) {
-            return f.fate;
-        }
-    }
-    return std::nullopt;
+    return byWord(kFates, word);
 }
 
 std::string runEndText(RunEnd end) {
-    for (const EndWords& e : kEnds) {
-        if (e.end == end) {
-            return e.text;
-        }
-    }
-    return "not ended";
+    return byValue(kEnds, end).text;
 }
 
 std::string locationsText(const RunRecord& run) {
-    for (const FateWords& f : kFates) {
-        if (f.fate == run.locations) {
-            if (run.locations == LocationsFate::Kept && !run.locationsPath.empty()) {
-                return std::string(f.text) + " in " + run.locationsPath;
-            }
-            return f.text;
-        }
+    const std::string text = byValue(kFates, run.locations).text;
+    if (run.locations == LocationsFate::Kept && !run.locationsPath.empty()) {
+        return text + " in " + run.locationsPath;
     }
-    return "not offered";
+    return text;
 }
 
 std::string editionTitle(const RunRecord& run) {
