@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/message_presenter.h"
 #include "app/support_trace_menu.h"
+#include "app/window_history.h"
 #include "config/program_vars.h"
 #include "desktop/done_notifier.h"
 #include "desktop/taskbar_progress.h"
@@ -28,6 +29,11 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
                                            guideFolder(exeDir, std::string(kInstructionsFile)));
     core_ = std::make_unique<UpdaterCore>(*loop_, *window_, config, K9_VERSION,
                                           std::move(services_.run));
+    if (HistoryStore* store = core_->history()) {
+        history_ =
+            std::make_unique<WindowHistory>(*window_, *window_->ui().mnuSupportHistory, *window_,
+                                            *loop_, core_->events(), *store, config);
+    }
     form_ = std::make_unique<MainForm>(
         *window_, *window_, core_->controller(), core_->probe(), *services_.shell,
         MainForm::Setup{std::move(config), std::move(exeDir), K9_VERSION});
@@ -61,12 +67,19 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
 }
 
 UpdaterApp::~UpdaterApp() {
+    history_.reset();
     core_->events().remove(*taskbar_);
     core_->events().remove(*notifier_);
 }
 
 bool UpdaterApp::start() {
-    return form_->Form_Load() == MainForm::LoadResult::Shown;
+    if (form_->Form_Load() != MainForm::LoadResult::Shown) {
+        return false;
+    }
+    if (history_) {
+        history_->windowShown();
+    }
+    return true;
 }
 
 }  // namespace k9

@@ -17,6 +17,7 @@ class MainWindow;
 class QtEventLoop;
 class TaskbarProgress;
 class VanishWatch;
+class WindowHistory;
 
 // The window's own platform pieces and the run's. Left empty, the real ones are made; tests
 // and tools put in their own.
@@ -54,6 +55,8 @@ class UpdaterApp final {
     std::unique_ptr<TaskbarProgress> taskbar_;
     std::unique_ptr<UpdaterCore> core_;
     std::unique_ptr<MainForm> form_;
+    // Goes before the run's events and the window: it follows both to its end.
+    std::unique_ptr<WindowHistory> history_;
     // An adapter taken away right after it came: who took it, below the status.
     std::unique_ptr<VanishWatch> vanish_;
     // Plug and unplug reach the port list and the vanish watch through this.

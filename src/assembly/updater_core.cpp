@@ -8,6 +8,8 @@
 #include "desktop/sleep_inhibitor.h"
 #include "devices/port_lock.h"
 #include "devices/qt_serial_line.h"
+#include "history/history_recorder.h"
+#include "history/last_update_line.h"
 #include "platform/file_table.h"
 #include "transfer/cftp.h"
 
@@ -50,15 +52,37 @@ UpdaterCore::UpdaterCore(EventLoop& loop, MainView& view, AppConfig config, std:
     controller_ = std::make_unique<MainController>(loop, view, trace_->line(), config_,
                                                    services_.makeFtpClient);
     controller_->portControl().setProbe(*services_.probe);
-    controller_->events().add(*trace_);
+    // Ahead of the trace, which closes its file when a run ends: what they have to say about
+    // the run's end still goes into it.
     if (services_.keepAwake) {
         inhibitor_ = std::make_unique<SleepInhibitor>(
             [trace = trace_.get()](const std::string& note) { trace->note("desktop", note); });
         controller_->events().add(*inhibitor_);
     }
+    if (!services_.historyPath.empty()) {
+        const auto note = [trace = trace_.get()](const std::string& text) {
+            trace->note("history", text);
+        };
+        history_ = std::make_unique<HistoryStore>(services_.historyPath, note);
+        recorder_ =
+            std::make_unique<HistoryRecorder>(*history_, trace_->settings().version, note, loop);
+        controller_->events().add(*recorder_);
+        trace_->setUnitNotes([store = history_.get()](const std::string& serial) {
+            return historyTraceLines(*store, serial);
+        });
+    }
+    controller_->events().add(*trace_);
 }
 
-UpdaterCore::~UpdaterCore() = default;
+UpdaterCore::~UpdaterCore() {
+    flushHistory();
+}
+
+void UpdaterCore::flushHistory() {
+    if (recorder_ && recorder_->waiting() > 0) {
+        recorder_->flush();
+    }
+}
 
 void preparePrivateFolder(const std::string& path, bool ours) {
     createFolder(path);

@@ -5,6 +5,7 @@
 
 #include "config/app_config.h"
 #include "devices/port_probe.h"
+#include "history/history_store.h"
 #include "platform/serial_line.h"
 #include "update/main_controller.h"
 #include "update/run_trace.h"
@@ -12,6 +13,8 @@
 namespace k9 {
 
 class EventLoop;
+class HistoryRecorder;
+class HistoryStore;
 class PortLock;
 class SleepInhibitor;
 class SupportTrace;
@@ -24,6 +27,8 @@ struct RunServices {
     FtpClientFactory makeFtpClient;
     // Hold off sleep while a run lasts (logind, on the system bus).
     bool keepAwake = true;
+    // The history of the runs; empty keeps none.
+    std::string historyPath = defaultHistoryPath();
 };
 
 // FTP clients as every part of the program makes them: on the loop, with the configured
@@ -49,6 +54,10 @@ class UpdaterCore final {
     PortProbe& probe() { return *services_.probe; }
     const AppConfig& config() const { return config_; }
     FtpClientFactory ftpClients() const { return services_.makeFtpClient; }
+    // Null when no history is kept.
+    HistoryStore* history() { return history_.get(); }
+    // Gives a record that waits for a busy history its second, before the program ends.
+    void flushHistory();
 
   private:
     AppConfig config_;
@@ -56,6 +65,8 @@ class UpdaterCore final {
     std::unique_ptr<RunTrace> trace_;
     // Observers outlive the controller whose events hold them.
     std::unique_ptr<SleepInhibitor> inhibitor_;
+    std::unique_ptr<HistoryStore> history_;
+    std::unique_ptr<HistoryRecorder> recorder_;
     std::unique_ptr<MainController> controller_;
 };
 

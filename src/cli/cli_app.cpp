@@ -9,6 +9,7 @@
 
 #include "assembly/updater_core.h"
 #include "cli/cli_options.h"
+#include "cli/history_commands.h"
 #include "cli/port_list.h"
 #include "cli/port_search.h"
 #include "cli/run_report.h"
@@ -119,6 +120,7 @@ int runUpdate(const RunSetup& setup) {
     controller.cmdGo_Click();
     running = false;
     redraw->setEnabled(false);
+    core.flushHistory();
     core.events().remove(report);
     return exitCodeFor(controller.lastRun());
 }
@@ -201,6 +203,9 @@ int runK9Update(const QStringList& arguments, const std::string& exeDir) {
     if (setup.options.mode == CliMode::ListPorts) {
         listPorts(setup.config, setup.options.json, std::cout);
         return exitcode::kUpdated;
+    }
+    if (isHistoryMode(setup.options.mode)) {
+        return runHistoryCommand(setup.options, setup.config, std::cout, std::cerr);
     }
     const std::string base = workingFolder(exeDir, setup.config.workDir);
     if (setup.options.mode == CliMode::SendKept) {

@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <array>
 
+#include "update/device_link.h"
+
 namespace k9 {
 namespace {
 
@@ -20,6 +22,13 @@ constexpr std::array kModes = {
                "Send the locations kept by earlier runs to the server (no unit needed), then "
                "exit: 0 when all were sent, 6 when some stay kept.",
                CliMode::SendKept},
+    ModeOption{"history", "List the runs of every unit (or of --serial), newest first, then exit.",
+               CliMode::History},
+    ModeOption{"check",
+               "Ask the server whether a newer file waits for each unit of the history (or for "
+               "--serial), one line a unit; for a weekly timer. Exit: 0 all up to date, 10 an "
+               "update waits, 4 the server could not be asked.",
+               CliMode::Check},
 };
 
 struct Edition {
@@ -36,9 +45,10 @@ Exit codes:
   1    the run failed (the reason on stderr)
   2    bad usage
   3    the unit never answered
-  4    the server refused the login or the download failed
+  4    the server refused the login or the download failed (--check: could not be asked)
   5    port error (absent, busy, no permission)
   6    updated, but the stored locations did not reach the server
+  10   --check: a newer file waits on the server for a unit
   130  interrupted (Ctrl-C or SIGTERM: port closed, files kept)
 )";
 
@@ -57,6 +67,8 @@ void addOptions(QCommandLineParser& p) {
     for (const ModeOption& m : kModes) {
         p.addOption({m.name, m.help});
     }
+    p.addOption({"forget", "Delete the runs of this unit from the history, then exit.", "serial"});
+    p.addOption({"serial", "The unit --history and --check look at.", "serial"});
 }
 
 bool toInt(const QString& text, int low, int high, int& out) {
@@ -67,6 +79,19 @@ bool toInt(const QString& text, int low, int high, int& out) {
     }
     out = value;
     return true;
+}
+
+std::string readEdition(const QCommandLineParser& p, CliOptions& o) {
+    const std::string edition = p.value("edition").toStdString();
+    for (const Edition& e : kEditions) {
+        if (edition == e.name) {
+            o.edition = e.index;
+        }
+    }
+    if (o.edition < 0) {
+        return "--edition wants cameras, schools or test, not '" + edition + "'";
+    }
+    return {};
 }
 
 std::string checkRun(const QCommandLineParser& p, CliOptions& o) {
@@ -82,16 +107,26 @@ std::string checkRun(const QCommandLineParser& p, CliOptions& o) {
     if (!p.isSet("edition")) {
         return "--edition is missing";
     }
-    const std::string edition = p.value("edition").toStdString();
-    for (const Edition& e : kEditions) {
-        if (edition == e.name) {
-            o.edition = e.index;
-        }
+    return readEdition(p, o);
+}
+
+// --history, --check and --forget: the unit named, and the edition --check asks about.
+std::string checkHistory(const QCommandLineParser& p, CliOptions& o) {
+    const bool forget = p.isSet("forget");
+    if (forget && o.mode != CliMode::Run) {
+        return "only one of the modes may be given";
     }
-    if (o.edition < 0) {
-        return "--edition wants cameras, schools or test, not '" + edition + "'";
+    if (forget) {
+        o.mode = CliMode::Forget;
     }
-    return {};
+    if (o.mode != CliMode::Forget && o.mode != CliMode::History && o.mode != CliMode::Check) {
+        return p.isSet("serial") ? "--serial goes with --history or --check" : "";
+    }
+    o.serial = p.value(forget ? "forget" : "serial").toUpper().toStdString();
+    if ((forget || p.isSet("serial")) && !isValidSerialNumber(o.serial)) {
+        return "a serial number is 1 to 7 letters, digits, '-' or '_', not '" + o.serial + "'";
+    }
+    return o.mode == CliMode::Check && p.isSet("edition") ? readEdition(p, o) : std::string();
 }
 
 }  // namespace
@@ -125,6 +160,9 @@ CommandLine parseCommandLine(const QStringList& arguments) {
         cl.error = "only one of the modes may be given";
         return cl;
     }
+    if (cl.error = checkHistory(p, o); !cl.error.empty()) {
+        return cl;
+    }
     o.configFile = p.value("config").toStdString();
     o.yes = p.isSet("yes");
     o.quiet = p.isSet("quiet");
@@ -151,7 +189,10 @@ std::string usageText() {
     text.remove(0, text.indexOf('\n'));
     return "Usage: k9update --port N|auto --edition NAME [options]\n"
            "       k9update --list-ports [--json]\n"
-           "       k9update --send-kept" +
+           "       k9update --send-kept\n"
+           "       k9update --history [--serial SERIAL] [--json]\n"
+           "       k9update --check [--serial SERIAL] [--edition NAME]\n"
+           "       k9update --forget SERIAL" +
            text.toStdString() + kExitCodes;
 }
 

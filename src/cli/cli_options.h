@@ -7,7 +7,7 @@ namespace k9 {
 
 // What one call of k9update does. Each mode is one option of its own (see kModes in the
 // parser); a run is what happens when none is given.
-enum class CliMode { Run, ListPorts, SendKept };
+enum class CliMode { Run, ListPorts, SendKept, History, Check, Forget };
 
 inline constexpr int kAutoPort = 0;
 
@@ -20,6 +20,7 @@ struct CliOptions {
     int retries = 2;  // how many questions --yes answers with Yes
     bool quiet = false;
     bool json = false;
+    std::string serial;  // --serial, or the unit --forget names; upper case
 };
 
 struct CommandLine {
@@ -43,6 +44,7 @@ inline constexpr int kNoAnswer = 3;
 inline constexpr int kServer = 4;
 inline constexpr int kPort = 5;
 inline constexpr int kLocationsKept = 6;
+inline constexpr int kUpdateWaits = 10;  // --check: a newer file waits on the server
 inline constexpr int kInterrupted = 130;
 }  // namespace exitcode
 

@@ -128,8 +128,19 @@ class ConfigReader {
             } else {
                 c_.trace = on == 1;
             }
+        } else if (key == "check_at_start") {
+            setSwitch(key, value, c_.checkAtStart);
         } else {
             problem("\"" + shown(key) + "\" is not a setting of this program");
+        }
+    }
+
+    void setSwitch(const std::string& key, const std::string& value, bool& target) {
+        const int on = switchValue(value);
+        if (on < 0) {
+            problem(key + " must be on or off, not \"" + shown(value) + "\"");
+        } else {
+            target = on == 1;
         }
     }
 

@@ -14,6 +14,8 @@ struct AppConfig {
     std::string webHost = "www.quillmark.com";
     std::string workDir;  // empty: the default working folder
     bool trace = false;   // keep a support trace of each run
+    // The window asks the server at start-up whether a newer file waits for a unit it knows.
+    bool checkAtStart = true;
     std::map<int, std::string> ports = defaultPortMap();
     // The files read, in the order they were applied.
     std::vector<std::string> files;

@@ -101,6 +101,10 @@ class InternetLayer final {
     // where "?" is any one character and "*" any run. No match: 0 with kNoMoreFiles.
     InternetHandle ftpFindFirstFile(InternetHandle connection, const std::string& pattern,
                                     FtpFindData* findData, std::uint32_t flags);
+    // The remote file's modification time from the server's MDTM, in seconds since the epoch;
+    // 0 when the server does not answer MDTM. A missing file fails with the server's reply.
+    bool ftpGetFileTime(InternetHandle connection, const std::string& fileName,
+                        std::int64_t* secondsSinceEpoch);
     // Closes a handle and everything opened under it. Closing a file opened for writing
     // completes the upload and reports the server's verdict on it.
     bool closeHandle(InternetHandle handle);

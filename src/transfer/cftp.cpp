@@ -388,6 +388,16 @@ std::int32_t cFTP::GetFTPFileSize(const std::string& sFile) {
     return impl->fileSize(sFile);
 }
 
+std::int64_t cFTP::remoteFileTime(const std::string& sFile) {
+    const std::shared_ptr<Impl> impl = impl_;
+    std::int64_t time = 0;
+    if (!impl->internet.ftpGetFileTime(impl->hConnect, sFile, &time)) {
+        impl->recordFailure("FtpGetFileTime");
+        return -1;
+    }
+    return time;
+}
+
 void cFTP::SetModeActive() {
     impl_->lConnectFlags = 0;
 }

@@ -35,6 +35,9 @@ class cFTP final {
     bool FTPDownloadFile(const std::string& sLocal, const std::string& sRemote);
     bool SimpleFTPGetFile(const std::string& sLocal, const std::string& sRemote);
     std::int32_t GetFTPFileSize(const std::string& sFile);
+    // The file's modification time from the server's MDTM, in seconds since the epoch; 0 when
+    // the server has no MDTM, -1 on failure (with its text left as for the other calls).
+    std::int64_t remoteFileTime(const std::string& sFile);
     void SetModeActive();
     void SetModePassive();
     // The FileTransferProgress event, delivered synchronously on the same thread.

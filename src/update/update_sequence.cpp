@@ -1,11 +1,13 @@
 #include "update/update_sequence.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "platform/runtime_error.h"
 #include "platform/texts.h"
 #include "ports/busy_indicators.h"
 #include "ports/port_control.h"
+#include "transfer/cftp.h"
 #include "transfer/server_operations.h"
 #include "update/location_upload.h"
 #include "update/main_controller.h"
@@ -200,6 +202,15 @@ StepOutcome UpdateSequence::downloadFile() {
             c_.record.endAs(RunEnd::ServerFailed);
             port_.ReportUpdateFailed();
             return StepOutcome::EndOfRun;
+        }
+        // When the server's file was made, for the unit's history; a server without MDTM
+        // gives none, and nothing else depends on it.
+        if (const std::shared_ptr<cFTP> ftp = c_.state.mFTP) {
+            c_.record.serverFileTime =
+                std::max<std::int64_t>(0, ftp->remoteFileTime(c_.state.sRemoteFile));
+            if (c_.state.blnStopped) {
+                return StepOutcome::Stopped;
+            }
         }
         c_.setStage(6);
         c_.view.setProgress(25);

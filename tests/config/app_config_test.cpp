@@ -69,6 +69,7 @@ TEST(ConfigLookup, ProblemsNameTheFileAndLine) {
         {"web_host = ok\nno equals here\n", "line 2: \"no equals here\" is not a setting"},
         {"ftp_hots = x\n", "line 1: \"ftp_hots\" is not a setting of this program"},
         {"trace = maybe\n", "line 1: trace must be on or off, not \"maybe\""},
+        {"check_at_start = daily\n", "line 1: check_at_start must be on or off, not \"daily\""},
         {"[ports]\nCOM13 = /dev/ttyUSB0\n", "line 2: com13 is not in the port list"},
         {"[ports]\r\nLPT1 = /dev/lp0\r\n", "line 2: \"lpt1\" is not a port name (COM1 to COM12)"},
         {"[ports\nCOM1 = /dev/x\n", "line 1: \"[ports\" is not a section name"},
@@ -93,6 +94,8 @@ TEST(ConfigLookup, ProblemsNameTheFileAndLine) {
         }
     }
     EXPECT_TRUE(parseAppConfig("trace = on\n").trace);
+    EXPECT_TRUE(parseAppConfig("").checkAtStart);
+    EXPECT_FALSE(parseAppConfig("check_at_start = off\n").checkAtStart);
     fs::remove_all(root);
 }
 

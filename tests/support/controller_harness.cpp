@@ -42,6 +42,7 @@ ControllerHarness::ControllerHarness(VirtualEventLoop& l, SerialLine& serial, st
     services.makeFtpClient = std::move(factory);
     // The machine's own buses stay out of the tests.
     services.keepAwake = false;
+    services.historyPath.clear();
     core_ = std::make_unique<UpdaterCore>(loop, view, config, "test", std::move(services));
     controller().vars().sTempFolder = workDir_;
     controller().state().sTempFile = "temp.qk";

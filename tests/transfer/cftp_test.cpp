@@ -178,6 +178,35 @@ TEST_F(CftpTest, SizesNamesAndRefusedDownloads) {
     EXPECT_NE(server().commandLog().find("RETR Cameras Schools.qk"), std::string::npos);
 }
 
+// MDTM's time in seconds since the epoch; 0 from a server without MDTM; -1 with the reply for
+// a missing file. The connection serves on after each.
+TEST_F(CftpTest, RemoteFileTimes) {
+    server().putFile(kUser, "dated.qk", "12345");
+    const auto when = std::filesystem::file_time_type::clock::from_sys(
+        std::chrono::sys_seconds{std::chrono::seconds{1793628000}});
+    std::filesystem::last_write_time(server().pathOf(kUser, "dated.qk"), when);
+    ASSERT_TRUE(connect());
+    struct Row {
+        const char* name;
+        bool noMdtm;
+        std::int64_t time;
+        std::string text;
+    };
+    const Row rows[] = {{"dated.qk", false, 1793628000, ""},
+                        {"dated.qk", true, 0, ""},
+                        {"missing.qk", false, -1, "550 "},
+                        {"", false, -1, "FtpGetFileTime error code: 87 "}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name + std::string(row.noMdtm ? " without MDTM" : ""));
+        server().setFaults(FtpFaults{.refuseMdtm = row.noMdtm});
+        EXPECT_EQ(ftp_->remoteFileTime(row.name), row.time);
+        if (!row.text.empty()) {
+            EXPECT_EQ(ftp_->GetLastErrorMessage().substr(0, row.text.size()), row.text);
+        }
+        EXPECT_EQ(ftp_->GetFTPFileSize("dated.qk"), 5);
+    }
+}
+
 // --- Download ---------------------------------------------------------------------------
 
 class CftpDownloadSizes : public CftpTest, public ::testing::WithParamInterface<std::int32_t> {};

@@ -27,6 +27,8 @@ so a test can change them while the server runs. Keys (all optional):
   short_store      true: a completed STOR is answered "226" as usual, but only the first half
                    of the file is kept
   slow_final_reply S: the reply that ends a transfer comes S seconds after its data
+  refuse_mdtm      true: MDTM is answered "502 Command not implemented." as by a server
+                   without it
 
 TYPE A transfers move the bytes unchanged, as on a server whose native line end is CR LF.
 """
@@ -54,6 +56,7 @@ REPLY_REFUSE_LIST = "550 Listing refused."
 REPLY_RETR_550 = "550 File unavailable."
 REPLY_DROPPED = "426 Connection closed; transfer aborted."
 REPLY_REJECT_STORE = "552 Requested file action aborted. Exceeded storage allocation."
+REPLY_NO_MDTM = "502 Command not implemented."
 
 
 class FaultFile:
@@ -178,6 +181,12 @@ class K9Handler(FTPHandler):
         if self._refuse_list():
             return None
         return super().ftp_MLSD(path)
+
+    def ftp_MDTM(self, path):
+        if self.fault("refuse_mdtm"):
+            self.respond(REPLY_NO_MDTM)
+            return None
+        return super().ftp_MDTM(path)
 
     def ftp_RETR(self, file):
         if self.fault("retr_550"):
