@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/xdg_paths.h"
+
 namespace k9 {
 namespace {
 
@@ -242,12 +244,7 @@ AppConfig parseAppConfig(std::string_view text, AppConfig base, std::string_view
 ConfigLocations ConfigLocations::fromEnvironment(const std::string& exeDir) {
     ConfigLocations where;
     where.named = envOr(kConfigEnvVar, "");
-    const std::string home = envOr("HOME", "");
-    const std::string configHome =
-        envOr("XDG_CONFIG_HOME", home.empty() ? std::string() : home + "/.config");
-    if (!configHome.empty()) {
-        where.user = configHome + "/k9updater/" + std::string(kConfigFileName);
-    }
+    where.user = configFolder() + "/" + std::string(kConfigFileName);
     where.system = "/etc/" + std::string(kConfigFileName);
     where.beside = exeDir + "/" + std::string(kConfigFileName);
     return where;

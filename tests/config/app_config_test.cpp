@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "config/app_config.h"
+#include "config/xdg_paths.h"
 
 namespace k9 {
 namespace {
@@ -127,6 +128,31 @@ TEST(AppConfig, DefaultPortsFollowLinuxNamesAndKeysAndThePortSectionAreReadIgnor
     EXPECT_EQ(config.devicePath(12), "/dev/ttyUSB7");
     EXPECT_EQ(config.devicePath(2), "/dev/ttyS1");
     EXPECT_EQ(config.ports.count(0), 0u);
+}
+
+// A relative XDG value is invalid and stands for nothing; a trailing separator is dropped.
+TEST(XdgFolders, AbsoluteValuesElseTheHomeDefaults) {
+    const struct {
+        const char* home;
+        const char* xdg;  // null: unset
+        std::string state, config;
+    } cases[] = {
+        {"/h", nullptr, "/h/.local/state/k9updater", "/h/.config/k9updater"},
+        {"/h", "/x/", "/x/k9updater", "/x/k9updater"},
+        {"/h", "relative/x", "/h/.local/state/k9updater", "/h/.config/k9updater"},
+        {"", "", "./.local/state/k9updater", "./.config/k9updater"},
+    };
+    const std::string home = homeFolder();
+    for (const auto& c : cases) {
+        ::setenv("HOME", c.home, 1);
+        for (const char* name : {"XDG_STATE_HOME", "XDG_CONFIG_HOME"}) {
+            c.xdg != nullptr ? ::setenv(name, c.xdg, 1) : ::unsetenv(name);
+        }
+        EXPECT_EQ(stateFolder(), c.state);
+        EXPECT_EQ(configFolder(), c.config);
+        EXPECT_EQ(ConfigLocations::fromEnvironment("/p").user, c.config + "/k9updater.conf");
+    }
+    ::setenv("HOME", home.c_str(), 1);
 }
 
 }  // namespace
