@@ -95,25 +95,4 @@ std::uint32_t internetCodeForCurl(int curlCode, long osErrno, int lastReplyCode)
     return inet::kConnectionAborted;
 }
 
-std::uint32_t internetCodeForErrno(int osErrno, bool writing) {
-    switch (osErrno) {
-        case ENOENT:
-            return inet::kFileNotFound;
-        case ENOTDIR:
-            return inet::kPathNotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case EISDIR:
-            return inet::kAccessDenied;
-        case EEXIST:
-            return inet::kFileExists;
-        case ENOSPC:
-        case EDQUOT:
-            return inet::kDiskFull;
-        default:
-            return writing ? inet::kWriteFault : inet::kReadFault;
-    }
-}
-
 }  // namespace k9

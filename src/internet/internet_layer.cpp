@@ -71,7 +71,7 @@ bool InternetLayer::finishFailure(Transfer& t) {
         return fail(inet::kTimeout);
     }
     if (t.fileErrno != 0) {
-        return fail(internetCodeForErrno(t.fileErrno, t.mode == Transfer::Mode::GetFile));
+        return fail(osErrorMeaning(t.fileErrno, t.mode == Transfer::Mode::GetFile).systemCode);
     }
     const std::uint32_t code =
         internetCodeForCurl(t.result, t.osErrno, static_cast<int>(t.lastReply.replyCode));
@@ -316,7 +316,7 @@ bool InternetLayer::ftpPutFile(InternetHandle connectionHandle, const std::strin
     }
     FilePtr source(std::fopen(localFile.c_str(), "rb"));
     if (!source) {
-        return fail(internetCodeForErrno(errno, false));
+        return fail(osErrorMeaning(errno, false).systemCode);
     }
     bool alive = false;
     auto t = runWholeFile(connection, remoteFile, flags, source.get(), true, alive);
@@ -348,7 +348,7 @@ bool InternetLayer::ftpGetFile(InternetHandle connectionHandle, const std::strin
     }
     FilePtr sink(std::fopen(localFile.c_str(), "wb"));
     if (!sink) {
-        return fail(internetCodeForErrno(errno, true));
+        return fail(osErrorMeaning(errno, true).systemCode);
     }
     bool alive = false;
     auto t = runWholeFile(connection, remoteFile, flags, sink.get(), false, alive);
