@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/host_port.h"
 #include "config/xdg_paths.h"
 
 namespace k9 {
@@ -57,7 +58,7 @@ int switchValue(const std::string& value) {
     if (v == "on" || v == "yes" || v == "true" || v == "1") {
         return 1;
     }
-    if (v == "off" || v == "no" || v == "false" || v == "0" || v.empty()) {
+    if (v == "off" || v == "no" || v == "false" || v == "0") {
         return 0;
     }
     return -1;
@@ -70,6 +71,25 @@ std::string shown(std::string_view line) {
         out += (c >= 32 && c < 127) ? c : '?';
     }
     return line.size() > 60 ? out + "..." : out;
+}
+
+// The file's text, or false with the reason it cannot be read.
+bool readConfigFile(const std::string& path, std::string& text, std::string& why);
+
+// Why a CA file cannot be used; empty when it can.
+std::string caFileProblem(const std::string& path) {
+    if (path.front() != '/') {
+        return "is not a full path";
+    }
+    std::string text;
+    std::string why;
+    if (!readConfigFile(path, text, why)) {
+        return "cannot be read (" + why + ")";
+    }
+    if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+        return "holds no certificate (PEM)";
+    }
+    return {};
 }
 
 class ConfigReader {
@@ -97,8 +117,9 @@ class ConfigReader {
             setting(key, value);
         } else if (section_ == "ports") {
             port(key, value);
+        } else {
+            problem("\"" + shown(key) + "\" is under " + sectionShown_ + ", which is not read");
         }
-        // Settings of a section this program does not know belong to somebody else.
     }
 
   private:
@@ -106,19 +127,26 @@ class ConfigReader {
         if (text.back() != ']') {
             problem("\"" + shown(text) + "\" is not a section name ([name])");
             section_ = "?";
+            sectionShown_ = "a section name that cannot be read";
             return;
         }
         section_ = lower(trim(text.substr(1, text.size() - 2)));
+        section_ = section_.empty() ? "?" : section_;
+        sectionShown_ = "[" + shown(trim(text.substr(1, text.size() - 2))) + "]";
+        if (section_ != "ports") {
+            problem("section " + sectionShown_ +
+                    " is not one of this program's (its one section is [ports])");
+        }
     }
 
     void setting(const std::string& key, const std::string& value) {
         if (key == "ftp_host" || key == "web_host") {
-            if (!value.empty()) {
-                (key == "ftp_host" ? c_.ftpHost : c_.webHost) = value;
-            }
+            host(key, value, key == "ftp_host" ? c_.ftpHost : c_.webHost);
         } else if (key == "work_dir") {
             struct stat st {};
-            if (!value.empty() && ::stat(value.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+            if (!value.empty() && value.front() != '/') {
+                problem("work_dir \"" + shown(value) + "\" is not a full path (from /)");
+            } else if (!value.empty() && ::stat(value.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
                 problem("work_dir \"" + shown(value) + "\" is a file, not a folder");
             } else {
                 c_.workDir = value;
@@ -130,8 +158,34 @@ class ConfigReader {
             } else {
                 c_.trace = on == 1;
             }
+        } else if (key == "ftp_tls") {
+            const std::string v = lower(value);
+            if (v == "auto" || v == "require" || v == "off") {
+                c_.ftpTls = v == "auto"      ? FtpTls::Auto
+                            : v == "require" ? FtpTls::Require
+                                             : FtpTls::Off;
+            } else {
+                problem("ftp_tls must be auto, require or off, not \"" + shown(value) + "\"");
+            }
+        } else if (key == "ftp_ca_file") {
+            if (const std::string why = value.empty() ? "" : caFileProblem(value); !why.empty()) {
+                problem("ftp_ca_file \"" + shown(value) + "\" " + why);
+            } else {
+                c_.ftpCaFile = value;
+            }
         } else {
             problem("\"" + shown(key) + "\" is not a setting of this program");
+        }
+    }
+
+    void host(const std::string& key, const std::string& value, std::string& into) {
+        std::string why;
+        if (value.empty()) {
+            problem(key + " is empty");
+        } else if (!parseHostPort(value, &why)) {
+            problem(key + " \"" + shown(value) + "\" " + why);
+        } else {
+            into = value;
         }
     }
 
@@ -143,6 +197,8 @@ class ConfigReader {
             problem(shown(key) + " is not in the port list, which has COM1 to COM12");
         } else if (value.empty()) {
             problem(shown(key) + " names no device");
+        } else if (value.front() != '/') {
+            problem(shown(key) + " \"" + shown(value) + "\" is not a full device path (from /)");
         } else {
             c_.ports[n] = value;
         }
@@ -156,6 +212,7 @@ class ConfigReader {
     AppConfig& c_;
     std::string_view source_;
     std::string section_;
+    std::string sectionShown_;
     int number_ = 0;
 };
 
@@ -164,7 +221,6 @@ bool exists(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
-// The file's text, or false with the reason it cannot be read.
 bool readConfigFile(const std::string& path, std::string& text, std::string& why) {
     // Non-blocking, so a FIFO named by mistake cannot hold the start-up.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

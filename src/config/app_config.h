@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/ftp_tls.h"
+
 namespace k9 {
 
 // Installation settings: where the servers are, where to work, which device is which COM port.
@@ -14,6 +16,8 @@ struct AppConfig {
     std::string webHost = "www.quillmark.com";
     std::string workDir;  // empty: the default working folder
     bool trace = false;   // keep a support trace of each run
+    FtpTls ftpTls = FtpTls::Auto;
+    std::string ftpCaFile;  // CA certificates trusted beside the system's, for a private server
     std::map<int, std::string> ports = defaultPortMap();
     // The files read, in the order they were applied.
     std::vector<std::string> files;
@@ -33,7 +37,8 @@ inline constexpr int kFirstConfigPort = 1;
 inline constexpr int kLastConfigPort = 12;
 
 // Reads INI text over `base`, key by key: what the text sets replaces what base had.
-// Malformed lines and unknown keys are reported in `problems` under `source` and ignored.
+// Malformed lines, unknown keys and sections, and values that cannot be used are reported in
+// `problems` under `source` with their line, and ignored: what base had stands.
 AppConfig parseAppConfig(std::string_view text, AppConfig base = {},
                          std::string_view source = kConfigFileName);
 
