@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "internet/curl_check.h"
 #include "internet/internet_layer.h"
 
 namespace k9 {
@@ -44,9 +45,10 @@ struct InternetLayer::Connection final : Object {
         // Clean-up says QUIT on every cached connection and then waits for the answer; with
         // the receiving side shut the goodbye still goes out but nobody waits on the server.
         for (curl_socket_t s : sockets) {
-            ::shutdown(s, SHUT_RD);
+            // A socket libcurl already gave up needs no shutdown.
+            (void)::shutdown(s, SHUT_RD);
         }
-        curl_multi_cleanup(multi);
+        cleanUp([this] { checkCurl(curl_multi_cleanup(multi), "curl_multi_cleanup"); });
     }
 
     CURLM* const multi;
@@ -69,10 +71,13 @@ struct InternetLayer::Transfer final : Object {
         : Object(Kind::File), connection(std::move(c)), loop(l), settings(s) {}
     ~Transfer() override {
         if (easy != nullptr) {
-            curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
-            if (added) {
-                curl_multi_remove_handle(connection->multi, easy);
-            }
+            cleanUp([this] {
+                setOption(easy, CURLOPT_NOPROGRESS, 1L);
+                if (added) {
+                    checkCurl(curl_multi_remove_handle(connection->multi, easy),
+                              "curl_multi_remove_handle");
+                }
+            });
             curl_easy_cleanup(easy);
         }
         curl_url_cleanup(url);

@@ -3,11 +3,12 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "config/host_port.h"
+#include "internet/curl_check.h"
 #include "internet/curl_driver.h"
 #include "internet/internet_handles.h"
 
@@ -24,45 +25,6 @@ struct FileCloser {
     }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address has no port.
-bool splitServer(const std::string& server, std::string* host, long* port) {
-    *port = 21;
-    std::string rest;
-    if (!server.empty() && server.front() == '[') {
-        const auto close = server.find(']');
-        if (close == std::string::npos) {
-            return false;
-        }
-        *host = server.substr(0, close + 1);
-        rest = server.substr(close + 1);
-    } else if (std::count(server.begin(), server.end(), ':') == 1) {
-        const auto colon = server.find(':');
-        *host = server.substr(0, colon);
-        rest = server.substr(colon);
-    } else if (server.find(':') != std::string::npos) {
-        *host = "[" + server + "]";
-    } else {
-        *host = server;
-    }
-    if (!rest.empty()) {
-        if (rest.size() < 2 || rest.front() != ':') {
-            return false;
-        }
-        long value = 0;
-        for (char c : rest.substr(1)) {
-            if (!std::isdigit(static_cast<unsigned char>(c)) || value > 65535) {
-                return false;
-            }
-            value = value * 10 + (c - '0');
-        }
-        if (value <= 0 || value > 65535) {
-            return false;
-        }
-        *port = value;
-    }
-    return !host->empty() && *host != "[]";
-}
 
 }  // namespace
 
@@ -114,10 +76,15 @@ InternetHandle InternetLayer::connect(InternetHandle sessionHandle, const std::s
         fail(inet::kInternalError);
         return 0;
     }
-    if (!splitServer(server, &connection->host, &connection->port)) {
+    // Checked here, so that libcurl is only ever given an address it takes.
+    std::string why;
+    const std::optional<HostPort> address = parseHostPort(server, &why);
+    if (!address) {
         fail(server.empty() ? inet::kNameNotResolved : inet::kInvalidUrl);
         return 0;
     }
+    connection->host = address->host;
+    connection->port = address->port != 0 ? address->port : 21;
     if (port != inet::kDefaultPort) {
         connection->port = port;
     }
@@ -132,7 +99,7 @@ InternetHandle InternetLayer::connect(InternetHandle sessionHandle, const std::s
         return 0;
     }
     login->mode = Transfer::Mode::Login;
-    curl_easy_setopt(login->easy, CURLOPT_NOBODY, 1L);
+    setOption(login->easy, CURLOPT_NOBODY, 1L);
     if (!drive(*login, Phase::Connect, never)) {
         fail(inet::kOperationCancelled);
         return 0;
@@ -169,7 +136,7 @@ InternetHandle InternetLayer::ftpOpenFile(InternetHandle connectionHandle,
     }
     t->mode = writing ? Transfer::Mode::Write : Transfer::Mode::Read;
     if (writing) {
-        curl_easy_setopt(t->easy, CURLOPT_UPLOAD, 1L);
+        setOption(t->easy, CURLOPT_UPLOAD, 1L);
     }
     connection->busy = t;
     connection->children.push_back(t);
@@ -298,7 +265,7 @@ std::shared_ptr<Transfer> InternetLayer::runWholeFile(const std::shared_ptr<Conn
     t->mode = upload ? Transfer::Mode::PutFile : Transfer::Mode::GetFile;
     t->file = file;
     if (upload) {
-        curl_easy_setopt(t->easy, CURLOPT_UPLOAD, 1L);
+        setOption(t->easy, CURLOPT_UPLOAD, 1L);
     }
     connection->busy = t;
     connection->children.push_back(t);
@@ -391,9 +358,9 @@ InternetHandle InternetLayer::ftpFindFirstFile(InternetHandle connectionHandle,
         return 0;
     }
     t->mode = Transfer::Mode::Find;
-    curl_easy_setopt(t->easy, CURLOPT_WILDCARDMATCH, 1L);
-    curl_easy_setopt(t->easy, CURLOPT_CHUNK_BGN_FUNCTION, onChunkBegin);
-    curl_easy_setopt(t->easy, CURLOPT_CHUNK_DATA, t.get());
+    setOption(t->easy, CURLOPT_WILDCARDMATCH, 1L);
+    setOption(t->easy, CURLOPT_CHUNK_BGN_FUNCTION, onChunkBegin);
+    setOption(t->easy, CURLOPT_CHUNK_DATA, t.get());
     connection->busy = t;
     connection->children.push_back(t);
     const bool alive = drive(*t, Phase::Transfer, never);
@@ -438,8 +405,11 @@ bool InternetLayer::closeHandle(InternetHandle handle) {
         }
     } retireOnExit{*this, object};
     bool ok = true;
-    if (auto t = std::dynamic_pointer_cast<Transfer>(object);
-        t && t->mode == Transfer::Mode::Write && !t->closed) {
+    const auto t = std::dynamic_pointer_cast<Transfer>(object);
+    if (t && t->mode == Transfer::Mode::Read && t->done && failedOrStalled(*t)) {
+        // The server's verdict on a download it ended, whether or not a read met it.
+        ok = finishFailure(*t);
+    } else if (t && t->mode == Transfer::Mode::Write && !t->closed) {
         if (t->done) {
             ok = failedOrStalled(*t) ? finishFailure(*t) : true;
         } else {

@@ -325,7 +325,10 @@ bool cFTP::Impl::download(const std::string& sLocalIn, const std::string& sRemot
     local.close();
     loop.yield();
     raiseProgress(size, size, true);
-    remote.close();
+    if (!remote.close()) {
+        recordFailure("InternetCloseHandle");
+        return false;
+    }
     return true;
 }
 

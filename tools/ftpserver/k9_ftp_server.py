@@ -20,6 +20,8 @@ so a test can change them while the server runs. Keys (all optional):
                    connection and answers "426 Connection closed; transfer aborted."
   reset_data       true: as drop_data, but the data connection is reset (RST)
   stall_data       true: RETR sends the first half of the file, then nothing more
+  fail_after_data  true: RETR sends the whole file, closes the data connection and answers
+                   "451 Transfer failed at the server's end."
   stall_login      true: a new connection gets no greeting at all
   list_size_delta  N: listings report every file's size plus N bytes
   reject_store     true: a completed STOR is answered "552 Requested file action aborted.
@@ -53,6 +55,7 @@ REPLY_REFUSE_LOGIN = "530 Login refused."
 REPLY_REFUSE_LIST = "550 Listing refused."
 REPLY_RETR_550 = "550 File unavailable."
 REPLY_DROPPED = "426 Connection closed; transfer aborted."
+REPLY_FAILED_AT_END = "451 Transfer failed at the server's end."
 REPLY_REJECT_STORE = "552 Requested file action aborted. Exceeded storage allocation."
 
 
@@ -184,7 +187,7 @@ class K9Handler(FTPHandler):
             self.respond(REPLY_RETR_550)
             return None
         mode = None
-        for name in ("drop_data", "reset_data", "stall_data"):
+        for name in ("drop_data", "reset_data", "stall_data", "fail_after_data"):
             if self.fault(name):
                 mode = name
                 break
@@ -196,7 +199,7 @@ class K9Handler(FTPHandler):
         except OSError as err:
             self.respond("550 %s." % os.strerror(err.errno))
             return None
-        self._faulty_retr = (data[:len(data) // 2], mode)
+        self._faulty_retr = (data if mode == "fail_after_data" else data[:len(data) // 2], mode)
         if self.data_channel is not None:
             self.respond("125 Data connection already open. Transfer starting.")
             self._start_faulty_retr()
@@ -236,7 +239,8 @@ class K9Handler(FTPHandler):
             if mode == "reset_data":
                 dc.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                      struct.pack("ii", 1, 0))
-            dc._resp = (REPLY_DROPPED, logging.info)
+            dc._resp = (REPLY_FAILED_AT_END if mode == "fail_after_data" else REPLY_DROPPED,
+                        logging.info)
             dc.close()
 
         poller = self.ioloop.call_every(0.005, finish_when_sent)

@@ -249,7 +249,8 @@ void LocalFtpServer::setFaults(const FtpFaults& f) const {
          << ", \"list_size_delta\": " << f.listSizeDelta
          << ", \"reject_store\": " << flag(f.rejectStore)
          << ", \"short_store\": " << flag(f.shortStore)
-         << ", \"slow_final_reply\": " << f.slowFinalReply << "}\n";
+         << ", \"slow_final_reply\": " << f.slowFinalReply
+         << ", \"fail_after_data\": " << flag(f.failAfterData) << "}\n";
     // Renamed into place, so the server never reads half a file.
     const std::string path = state_ + "/faults.json";
     writeFile(path + ".tmp", json.str());

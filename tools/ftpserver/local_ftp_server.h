@@ -29,6 +29,7 @@ struct FtpFaults {
     bool rejectStore = false;   // a completed STOR is answered with a 552
     bool shortStore = false;    // a completed STOR is confirmed, but half the file is kept
     double slowFinalReply = 0;  // seconds between a transfer's data and its final reply
+    bool failAfterData = false;  // RETR: the whole file, then "451 Transfer failed at ..."
 };
 
 // The local FTP server (tools/ftpserver/k9_ftp_server.py) on a free loopback port, with a
