@@ -3,7 +3,11 @@
 
 Usage:
   k9_ftp_server.py --root DIR [--port N] [--state DIR] [--watch-stdin [--cleanup DIR]]
+                   [--tls-cert FILE --tls-key FILE [--tls-required]]
                    --account USER:PASSWORD:HOMEDIR [--account ...]
+
+With --tls-cert and --tls-key the server offers explicit TLS (AUTH TLS, PBSZ, PROT P) on the
+control and data connections; with --tls-required as well it serves nobody in clear.
 
 A relative HOMEDIR lies under --root and is created if missing. When the server listens it
 prints one line "K9FTP READY port=N" on stdout. Everything else goes to the state folder:
@@ -46,7 +50,7 @@ import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 LOGGER = logging.getLogger("k9ftp")
@@ -246,6 +250,17 @@ class K9Handler(FTPHandler):
         poller = self.ioloop.call_every(0.005, finish_when_sent)
 
 
+class K9TLSDTPHandler(K9DTPHandler, TLS_DTPHandler):
+    def readable(self):
+        # pyftpdlib takes a data connection that speaks before its RETR or STOR for one whose
+        # client went away; curl shakes hands on it right after connecting.
+        return True if self._ssl_accepting else super().readable()
+
+
+class K9TLSHandler(K9Handler, TLS_FTPHandler):
+    dtp_handler = K9TLSDTPHandler
+
+
 def parse_account(text):
     parts = text.split(":", 2)
     if len(parts) != 3 or not parts[0]:
@@ -275,6 +290,9 @@ def main():
     parser.add_argument("--watch-stdin", action="store_true")
     parser.add_argument("--cleanup", default=None,
                         help="folder to remove when stdin closes (with --watch-stdin)")
+    parser.add_argument("--tls-cert", default=None)
+    parser.add_argument("--tls-key", default=None)
+    parser.add_argument("--tls-required", action="store_true")
     args = parser.parse_args()
 
     root = os.path.abspath(args.root)
@@ -300,8 +318,15 @@ def main():
     K9Handler.authorizer = authorizer
     K9Handler.faults = FaultFile(os.path.join(state, "faults.json"))
     K9Handler.command_log = os.path.join(state, "commands.log")
+    ftp_handler = K9Handler
+    if args.tls_cert:
+        ftp_handler = K9TLSHandler
+        ftp_handler.certfile = args.tls_cert
+        ftp_handler.keyfile = args.tls_key
+        ftp_handler.tls_control_required = args.tls_required
+        ftp_handler.tls_data_required = args.tls_required
 
-    server = FTPServer(("127.0.0.1", args.port), K9Handler)
+    server = FTPServer(("127.0.0.1", args.port), ftp_handler)
     port = server.socket.getsockname()[1]
     if args.watch_stdin:
         threading.Thread(target=watch_stdin, args=(args.cleanup,), daemon=True).start()
