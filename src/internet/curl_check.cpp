@@ -34,6 +34,12 @@ void checkCurl(CURLUcode code, std::string_view what) {
     }
 }
 
+void checkCurl(CURLSHcode code, std::string_view what) {
+    if (code != CURLSHE_OK) {
+        raise(inet::kInternalError, what, curl_share_strerror(code));
+    }
+}
+
 std::string curlOptionName(CURLoption option) {
     const curl_easyoption* known = curl_easy_option_by_id(option);
     return known != nullptr ? "CURLOPT_" + std::string(known->name)

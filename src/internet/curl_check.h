@@ -19,6 +19,7 @@ inline constexpr const char* kInternetSource = "Internet";
 void checkCurl(CURLcode code, std::string_view what);
 void checkCurl(CURLMcode code, std::string_view what);
 void checkCurl(CURLUcode code, std::string_view what);
+void checkCurl(CURLSHcode code, std::string_view what);
 
 // "CURLOPT_USE_SSL" for CURLOPT_USE_SSL.
 std::string curlOptionName(CURLoption option);

@@ -1,5 +1,6 @@
 #include "internet/curl_driver.h"
 #include "internet/curl_check.h"
+#include "internet/tls_session.h"
 
 #include <curl/curl.h>
 #include <sys/socket.h>
@@ -54,6 +55,16 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
             t.preliminary = true;
         }
         setInternetLastResponse(t.lastReply);
+        t.tlsOffered = t.tlsOffered || (code == 234 && t.mode == Transfer::Mode::Login);
+        if (code == 230 && t.mode == Transfer::Mode::Login) {
+            try {
+                tls_session::capture(t);
+            } catch (...) {
+                // Not through libcurl's frames: the layer call rethrows it once libcurl returns.
+                t.handlerError = std::current_exception();
+                return 0;
+            }
+        }
     }
     return length;
 }
@@ -293,6 +304,7 @@ std::shared_ptr<InternetLayer::Transfer> InternetLayer::newTransfer(
     if (!connection->passive) {
         setOption(e, CURLOPT_FTPPORT, "-");
     }
+    tls_session::prepare(*t);
     if (trace_ != nullptr && trace_->on()) {
         setOption(e, CURLOPT_DEBUGFUNCTION, onDebug);
         setOption(e, CURLOPT_DEBUGDATA, trace_);

@@ -32,8 +32,12 @@ inline constexpr std::uint32_t kIncorrectHandleState = 12019;
 inline constexpr std::uint32_t kCannotConnect = 12029;
 inline constexpr std::uint32_t kConnectionAborted = 12030;
 inline constexpr std::uint32_t kConnectionReset = 12031;
+inline constexpr std::uint32_t kCertDateInvalid = 12037;
+inline constexpr std::uint32_t kCertNameInvalid = 12038;
+inline constexpr std::uint32_t kInvalidCa = 12045;
 inline constexpr std::uint32_t kFtpTransferInProgress = 12110;
 inline constexpr std::uint32_t kFtpDropped = 12111;
+inline constexpr std::uint32_t kSecureChannelError = 12157;
 }  // namespace inet
 
 // The message text for a layer code, ending in CR LF; empty for codes that are not the
@@ -53,8 +57,15 @@ struct InternetResponse {
 InternetResponse internetLastResponse();
 void setInternetLastResponse(InternetResponse response);
 
+// Why the last login failed, in one line of plain words, where the layer knows more than its
+// code tells (TLS refused or required, a certificate that does not verify); empty otherwise.
+std::string internetLastCause();
+void setInternetLastCause(std::string cause);
+
 // Maps a libcurl result to a layer code. lastReplyCode is the server's last complete reply in
 // that transfer (0 if none); a failure right after a negative reply is the server's refusal.
-std::uint32_t internetCodeForCurl(int curlCode, long osErrno, int lastReplyCode);
+// verifyResult is OpenSSL's verdict on the server's certificate (0 when it passed).
+std::uint32_t internetCodeForCurl(int curlCode, long osErrno, int lastReplyCode,
+                                  long verifyResult = 0);
 
 }  // namespace k9

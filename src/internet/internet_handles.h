@@ -49,14 +49,24 @@ struct InternetLayer::Connection final : Object {
             (void)::shutdown(s, SHUT_RD);
         }
         cleanUp([this] { checkCurl(curl_multi_cleanup(multi), "curl_multi_cleanup"); });
+        // After the multi handle, which may still close connections that used its sessions.
+        if (share != nullptr) {
+            cleanUp([this] { checkCurl(curl_share_cleanup(share), "curl_share_cleanup"); });
+        }
     }
 
     CURLM* const multi;
+    // The TLS sessions of the login, which the data connections resume (some servers insist).
+    CURLSH* share = nullptr;
     std::string host;
     long port = 21;
     std::string user;
     std::string password;
     bool passive = true;
+    long useSsl = CURLUSESSL_NONE;
+    bool remembered = false;  // the server spoke TLS before: clear text is refused
+    bool spokeTls = false;    // an earlier login on this connection was encrypted
+    FtpSessionInfo session;
     std::set<curl_socket_t> sockets;
     std::weak_ptr<Transfer> busy;
 };
@@ -101,6 +111,9 @@ struct InternetLayer::Transfer final : Object {
 
     bool done = false;
     CURLcode result = CURLE_OK;
+    char errorText[CURL_ERROR_SIZE] = {};
+    bool tlsOffered = false;  // the server took AUTH TLS
+    FtpSessionInfo tls;       // what the login turned out to be, once the server took it
     long osErrno = 0;
     bool stalled = false;
 

@@ -8,9 +8,12 @@
 #include <cstring>
 
 #include "config/host_port.h"
+#include "diagnostics/support_trace.h"
 #include "internet/curl_check.h"
 #include "internet/curl_driver.h"
 #include "internet/internet_handles.h"
+#include "internet/tls_memory.h"
+#include "internet/tls_session.h"
 
 namespace k9 {
 using namespace curl_driver;
@@ -35,8 +38,8 @@ bool InternetLayer::finishFailure(Transfer& t) {
     if (t.fileErrno != 0) {
         return fail(osErrorMeaning(t.fileErrno, t.mode == Transfer::Mode::GetFile).systemCode);
     }
-    const std::uint32_t code =
-        internetCodeForCurl(t.result, t.osErrno, static_cast<int>(t.lastReply.replyCode));
+    const std::uint32_t code = internetCodeForCurl(
+        t.result, t.osErrno, static_cast<int>(t.lastReply.replyCode), tls_session::verifyResult(t));
     if (code == inet::kExtendedError) {
         setInternetLastResponse(t.lastReply);
     }
@@ -63,6 +66,7 @@ InternetHandle InternetLayer::connect(InternetHandle sessionHandle, const std::s
                                       const std::string& password, std::uint32_t service,
                                       std::uint32_t flags) {
     CallScope scope(*this);
+    setInternetLastCause({});
     auto session = lookup<Session>(sessionHandle);
     if (!session) {
         return 0;
@@ -91,25 +95,88 @@ InternetHandle InternetLayer::connect(InternetHandle sessionHandle, const std::s
     connection->user = user;
     connection->password = password;
     connection->passive = (flags & inet::kFlagPassive) != 0;
+    connection->share = curl_share_init();
+    if (connection->share == nullptr) {
+        fail(inet::kInternalError);
+        return 0;
+    }
+    checkCurl(curl_share_setopt(connection->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION),
+              "curl_share_setopt CURLSHOPT_SHARE");
     // Registered before the wait, so that closing the session cancels the login.
     session->children.push_back(connection);
 
-    auto login = newTransfer(connection, "/", false);
+    const auto login = logInAsSettingsSay(connection);
     if (!login) {
         return 0;
+    }
+    if (failedOrStalled(*login)) {
+        setInternetLastCause(login->stalled ? std::string() : tls_session::failureCause(*login));
+        finishFailure(*login);
+        return 0;
+    }
+    connection->session = login->tls;
+    if (trace_ != nullptr) {
+        const FtpSessionInfo& info = connection->session;
+        std::string how = " in clear (the server does not offer TLS)";
+        if (info.encrypted) {
+            how = " encrypted on the control and data connections: " + info.tlsVersion + ", " +
+                  info.cipher;
+        } else if (settings_.tls == FtpTls::Off) {
+            how = " in clear (ftp_tls = off)";
+        }
+        trace_->line("ftp", "session with " + info.server + how);
+    }
+    setInternetLastError(inet::kSuccess);
+    return addHandle(connection);
+}
+
+std::shared_ptr<Transfer> InternetLayer::logInAsSettingsSay(
+    const std::shared_ptr<Connection>& connection) {
+    const FtpTls tls = settings_.tls;
+    TlsMemory memory(tls == FtpTls::Auto ? settings_.tlsHostsFile : std::string(), trace_);
+    connection->remembered =
+        tls == FtpTls::Auto && memory.holds(connection->host, connection->port);
+    connection->useSsl = tls == FtpTls::Off                                 ? CURLUSESSL_NONE
+                         : tls == FtpTls::Require || connection->remembered ? CURLUSESSL_ALL
+                                                                            : CURLUSESSL_TRY;
+    auto login = logIn(connection);
+    if (!login || connection->useSsl != CURLUSESSL_TRY || !login->tlsOffered) {
+        return login;
+    }
+    // The server speaks TLS: it is held to it from now on, whatever became of this login.
+    memory.remember(connection->host, connection->port);
+    if (failedOrStalled(*login)) {
+        return login;
+    }
+    // Logged in again demanding TLS on the data connections too, so that no file crosses in
+    // clear.
+    connection->spokeTls = true;
+    connection->useSsl = CURLUSESSL_ALL;
+    return logIn(connection);
+}
+
+std::shared_ptr<Transfer> InternetLayer::logIn(const std::shared_ptr<Connection>& connection) {
+    auto login = newTransfer(connection, "/", false);
+    if (!login) {
+        return nullptr;
     }
     login->mode = Transfer::Mode::Login;
     setOption(login->easy, CURLOPT_NOBODY, 1L);
     if (!drive(*login, Phase::Connect, never)) {
         fail(inet::kOperationCancelled);
-        return 0;
+        return nullptr;
     }
-    if (failedOrStalled(*login)) {
-        finishFailure(*login);
-        return 0;
+    return login;
+}
+
+bool InternetLayer::sessionInfo(InternetHandle connectionHandle, FtpSessionInfo* info) {
+    CallScope scope(*this);
+    auto connection = lookup<Connection>(connectionHandle);
+    if (!connection || info == nullptr) {
+        return connection ? fail(inet::kInvalidParameter) : false;
     }
-    setInternetLastError(inet::kSuccess);
-    return addHandle(connection);
+    *info = connection->session;
+    return true;
 }
 
 InternetHandle InternetLayer::ftpOpenFile(InternetHandle connectionHandle,
