@@ -11,6 +11,7 @@
 #include "platform/qt_event_loop.h"
 #include "platform/shell.h"
 #include "transfer/cftp.h"
+#include "transfer/ftp_settings.h"
 #include "ui_frm_main.h"
 #include "update/run_trace.h"
 
@@ -31,7 +32,9 @@ UpdaterApp::UpdaterApp(std::string exeDir, AppConfig config, AppServices service
         services_.messages = std::make_unique<QtMessagePresenter>();
     }
     if (!services_.makeFtpClient) {
-        services_.makeFtpClient = [loop = loop_.get()] { return std::make_shared<cFTP>(*loop); };
+        services_.makeFtpClient = [loop = loop_.get(), settings = ftpSettingsFor(config)] {
+            return std::make_shared<cFTP>(*loop, settings);
+        };
     }
     const std::vector<std::string> devices = config.devicePaths();
     window_ = std::make_unique<MainWindow>(*services_.messages,

@@ -23,6 +23,7 @@
 #include "platform/qt_event_loop.h"
 #include "ports/port_discovery.h"
 #include "transfer/cftp.h"
+#include "transfer/ftp_settings.h"
 #include "update/main_controller.h"
 
 namespace k9 {
@@ -111,7 +112,9 @@ int runUpdate(const RunSetup& setup) {
     view.selectPort(0);
     view.selectFile(o.edition);
     MainController controller(loop, view, serial, setup.config,
-                              [&loop] { return std::make_shared<cFTP>(loop); });
+                              [&loop, settings = ftpSettingsFor(setup.config)] {
+                                  return std::make_shared<cFTP>(loop, settings);
+                              });
     view.watch(controller.lastRun());
     controller.vars().sTempFolder = setup.folder;
     controller.state().sTempFile = "temp.qk";

@@ -10,6 +10,7 @@
 #include "platform/qt_event_loop.h"
 #include "platform/runtime_error.h"
 #include "transfer/cftp.h"
+#include "transfer/ftp_settings.h"
 #include "transfer/server_operations.h"
 #include "update/device_link.h"
 #include "update/kept_locations.h"
@@ -23,7 +24,7 @@ constexpr int kPorts = 12;
 // Why the file did not reach the server whole; empty when it did.
 std::string send(EventLoop& loop, const AppConfig& config, const std::string& serial,
                  const std::string& path) {
-    cFTP ftp(loop);
+    cFTP ftp(loop, ftpSettingsFor(config));
     if (!ftp.OpenConnection(config.ftpHost, serial, ftpPasswordFor(serial))) {
         return "the server could not be reached";
     }
