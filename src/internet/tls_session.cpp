@@ -1,10 +1,13 @@
 #include "internet/tls_session.h"
 
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <cctype>
+#include <map>
+#include <memory>
 #include <string_view>
 
 #include "internet/curl_check.h"
@@ -14,12 +17,49 @@ namespace {
 
 using Transfer = InternetLayer::Transfer;
 
-// Adds the CA file of the settings to the store libcurl filled from the system's.
-CURLcode addCaFile(CURL*, void* context, void* user) {
-    const auto& path = *static_cast<const std::string*>(user);
-    if (SSL_CTX_load_verify_locations(static_cast<SSL_CTX*>(context), path.c_str(), nullptr) != 1) {
+struct StoreFree {
+    void operator()(X509_STORE* store) const { X509_STORE_free(store); }
+};
+using Store = std::unique_ptr<X509_STORE, StoreFree>;
+
+// The system's CA certificates, where libcurl would take them from, and a CA file of the
+// settings, in one store built once for each CA file and shared by every connection: reading
+// the system's bundle costs as much as the rest of a handshake, and a session makes one for
+// each transfer. Null when it cannot be built; kept until the program ends.
+X509_STORE* trustStore(const std::string& caFile) {
+    static std::map<std::string, Store> stores;
+    if (const auto known = stores.find(caFile); known != stores.end()) {
+        return known->second.get();
+    }
+    Store fresh(X509_STORE_new());
+    CURL* easy = curl_easy_init();
+    const char* bundle = nullptr;
+    const char* folder = nullptr;
+    if (!fresh || easy == nullptr ||
+        curl_easy_getinfo(easy, CURLINFO_CAINFO, &bundle) != CURLE_OK ||
+        curl_easy_getinfo(easy, CURLINFO_CAPATH, &folder) != CURLE_OK) {
+        curl_easy_cleanup(easy);
+        return nullptr;
+    }
+    // A system with only one of them is served by it.
+    const bool fromBundle = bundle != nullptr && X509_STORE_load_file(fresh.get(), bundle) == 1;
+    const bool fromFolder = folder != nullptr && X509_STORE_load_path(fresh.get(), folder) == 1;
+    curl_easy_cleanup(easy);
+    const bool extra = caFile.empty() || X509_STORE_load_file(fresh.get(), caFile.c_str()) == 1;
+    ERR_clear_error();
+    if (!(fromBundle || fromFolder) || !extra) {
+        return nullptr;
+    }
+    return stores.emplace(caFile, std::move(fresh)).first->second.get();
+}
+
+// Verifies the server against the trust store rather than files libcurl would read again.
+CURLcode useTrustStore(CURL*, void* context, void* user) {
+    X509_STORE* store = trustStore(*static_cast<const std::string*>(user));
+    if (store == nullptr) {
         return CURLE_SSL_CACERT_BADFILE;
     }
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(context), store);
     return CURLE_OK;
 }
 
@@ -74,12 +114,13 @@ void prepare(Transfer& t) {
     setOption(e, CURLOPT_SSL_VERIFYHOST, 2L);
     setOption(e, CURLOPT_SSL_SESSIONID_CACHE, 1L);
     setOption(e, CURLOPT_SHARE, c.share);
-    if (!t.settings.caFile.empty()) {
-        setOption(e, CURLOPT_SSL_CTX_FUNCTION, addCaFile);
-        setOption(e, CURLOPT_SSL_CTX_DATA, &t.settings.caFile);
-        // Each connection's own store, so the file is added to every one of them.
-        setOption(e, CURLOPT_CA_CACHE_TIMEOUT, 0L);
-    }
+    // libcurl reads no CA file of its own; the callback hands each connection the trust store,
+    // built here rather than inside libcurl.
+    trustStore(t.settings.caFile);
+    setOption(e, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+    setOption(e, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    setOption(e, CURLOPT_SSL_CTX_FUNCTION, useTrustStore);
+    setOption(e, CURLOPT_SSL_CTX_DATA, &t.settings.caFile);
 }
 
 void capture(Transfer& t) {
@@ -132,7 +173,9 @@ std::string failureCause(const Transfer& t) {
         case CURLE_PEER_FAILED_VERIFICATION:
             return certificateCause(t);
         case CURLE_SSL_CACERT_BADFILE:
-            return "The CA file " + t.settings.caFile + " (ftp_ca_file) could not be used.";
+            return t.settings.caFile.empty()
+                       ? "This computer's store of CA certificates could not be read."
+                       : "The CA file " + t.settings.caFile + " (ftp_ca_file) could not be used.";
         case CURLE_SSL_CONNECT_ERROR:
             return "The encrypted connection to " + server +
                    " could not be set up: " + t.errorText + ".";
