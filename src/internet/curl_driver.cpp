@@ -55,8 +55,8 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
             t.preliminary = true;
         }
         setInternetLastResponse(t.lastReply);
-        t.tlsOffered = t.tlsOffered || (code == 234 && t.mode == Transfer::Mode::Login);
-        if (code == 230 && t.mode == Transfer::Mode::Login) {
+        // Every reply of a login after the server took AUTH TLS comes over the session.
+        if (t.mode == Transfer::Mode::Login && t.tlsOffered) {
             try {
                 tls_session::capture(t);
             } catch (...) {
@@ -65,6 +65,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
                 return 0;
             }
         }
+        t.tlsOffered = t.tlsOffered || (code == 234 && t.mode == Transfer::Mode::Login);
     }
     return length;
 }

@@ -161,6 +161,7 @@ std::shared_ptr<Transfer> InternetLayer::logIn(const std::shared_ptr<Connection>
         return nullptr;
     }
     login->mode = Transfer::Mode::Login;
+    login->tls.server = connection->host + ":" + std::to_string(connection->port);
     setOption(login->easy, CURLOPT_NOBODY, 1L);
     if (!drive(*login, Phase::Connect, never)) {
         fail(inet::kOperationCancelled);

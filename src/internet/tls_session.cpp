@@ -124,10 +124,6 @@ void prepare(Transfer& t) {
 }
 
 void capture(Transfer& t) {
-    t.tls = FtpSessionInfo{t.connection->host + ":" + std::to_string(t.connection->port)};
-    if (t.connection->useSsl == CURLUSESSL_NONE) {
-        return;
-    }
     curl_tlssessioninfo* info = nullptr;
     getInfo(t.easy, CURLINFO_TLS_SSL_PTR, &info);
     if (info == nullptr || info->internals == nullptr || info->backend != CURLSSLBACKEND_OPENSSL) {

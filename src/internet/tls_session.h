@@ -14,7 +14,7 @@ namespace k9::tls_session {
 // connections.
 void prepare(InternetLayer::Transfer& t);
 
-// Reads the encryption of the logged-in control connection into t.tls.
+// Reads the encryption of the control connection into t.tls, once the server took AUTH TLS.
 void capture(InternetLayer::Transfer& t);
 
 // OpenSSL's verdict on the server's certificate (X509_V_OK when it passed or none came).
