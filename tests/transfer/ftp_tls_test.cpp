@@ -150,6 +150,7 @@ TEST(FtpTls, EachSettingWithEachServer) {
         ASSERT_TRUE(trace.open(
             tracePath, "test", [] { return std::int64_t{0}; }, &error));
         trace.addSecret(kPassword, 0);
+        trace.addSecret(kUser, 2);
         session.mFTP->setTrace(&trace);
 
         const bool connected = operations.ConnectToServer();
@@ -197,6 +198,7 @@ TEST(FtpTls, EachSettingWithEachServer) {
                   std::string::npos)
             << traced;
         EXPECT_EQ(traced.find(kPassword), std::string::npos);
+        EXPECT_EQ(traced.find(kUser), std::string::npos);
     }
 }
 
