@@ -1,6 +1,4 @@
 #include "internet/curl_driver.h"
-#include "internet/curl_check.h"
-#include "internet/tls_session.h"
 
 #include <curl/curl.h>
 #include <sys/socket.h>
@@ -17,6 +15,8 @@
 #include <utility>
 
 #include "diagnostics/support_trace.h"
+#include "internet/curl_check.h"
+#include "internet/tls_session.h"
 #include "platform/event_loop.h"
 
 namespace k9 {
