@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "config/app_config.h"
 #include "config/xdg_paths.h"
@@ -234,7 +235,12 @@ TEST(XdgFolders, AbsoluteValuesElseTheHomeDefaults) {
         {"/h", "relative/x", "/h/.local/state/k9updater", "/h/.config/k9updater"},
         {"", "", "./.local/state/k9updater", "./.config/k9updater"},
     };
-    const std::string home = homeFolder();
+    const char* names[] = {"HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        saved.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    }
     for (const auto& c : cases) {
         ::setenv("HOME", c.home, 1);
         for (const char* name : {"XDG_STATE_HOME", "XDG_CONFIG_HOME"}) {
@@ -244,7 +250,9 @@ TEST(XdgFolders, AbsoluteValuesElseTheHomeDefaults) {
         EXPECT_EQ(configFolder(), c.config);
         EXPECT_EQ(ConfigLocations::fromEnvironment("/p").user, c.config + "/k9updater.conf");
     }
-    ::setenv("HOME", home.c_str(), 1);
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
+    }
 }
 
 }  // namespace
