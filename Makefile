@@ -9,7 +9,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 # vsftpd is only the tests' second server: the system service its package starts is stopped.
 DEPS := cmake make g++ pkg-config git \
         qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev libxkbcommon-dev \
-        libcurl4-openssl-dev curl openssl \
+        libcurl4-openssl-dev libssl-dev curl openssl \
         libgtest-dev libgmock-dev \
         python3 python3-pyftpdlib python3-openssl vsftpd \
         libqt6sql6-sqlite dbus-daemon python3-dbus python3-gi \

@@ -23,8 +23,12 @@ void checkValue(std::string_view value) {
 }
 
 std::string writeOut(const k9::AppConfig& config) {
+    const char* tls = config.ftpTls == k9::FtpTls::Auto      ? "auto"
+                      : config.ftpTls == k9::FtpTls::Require ? "require"
+                                                             : "off";
     std::string text = "ftp_host = " + config.ftpHost + "\nweb_host = " + config.webHost +
-                       "\nwork_dir = " + config.workDir + "\n[ports]\n";
+                       "\nwork_dir = " + config.workDir + "\nftp_tls = " + tls +
+                       "\nftp_ca_file = " + config.ftpCaFile + "\n[ports]\n";
     for (const auto& [n, path] : config.ports) {
         text += "COM" + std::to_string(n) + " = " + path + "\n";
     }
@@ -40,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     checkValue(config.ftpHost);
     checkValue(config.webHost);
     checkValue(config.workDir);
+    checkValue(config.ftpCaFile);
     const auto defaults = k9::AppConfig::defaultPortMap();
     for (const auto& [n, path] : config.ports) {
         K9_FUZZ_CHECK(n >= 1 && n <= 255, "COM numbers 1 to 255");
@@ -52,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     const k9::AppConfig again = k9::parseAppConfig(writeOut(config));
     K9_FUZZ_CHECK(again.ftpHost == config.ftpHost && again.webHost == config.webHost &&
-                      again.workDir == config.workDir && again.ports == config.ports,
+                      again.workDir == config.workDir && again.ftpTls == config.ftpTls &&
+                      again.ftpCaFile == config.ftpCaFile && again.ports == config.ports,
                   "the configuration reads back the same");
     return 0;
 }

@@ -1,7 +1,9 @@
 // Downloads a 5 MB file from the local FTP server with cFTP (255-byte chunks, a listener doing
 // the progress handler's arithmetic) and with the curl command line, in the same run, and
-// prints both times and their ratio. Runs alternate and the best of each counts, since other
-// work on the machine only ever adds time. Both times include connecting and logging in.
+// prints both times and their ratio; then the same over TLS (PROT P), against the same server
+// speaking TLS, with cFTP requiring it and curl --ssl-reqd. Runs alternate and the best of each
+// counts, since other work on the machine only ever adds time. Both times include connecting
+// and logging in.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +23,7 @@
 #include "local_ftp_server.h"
 #include "platform/qt_event_loop.h"
 #include "platform/virtual_event_loop.h"
+#include "test_certificates.h"
 #include "transfer/cftp.h"
 
 namespace {
@@ -67,10 +71,10 @@ struct ProgressSink {
 };
 
 double timeCftp(k9::EventLoop& loop, const k9::LocalFtpServer& server, const std::string& out,
-                bool* ok) {
+                const k9::InternetSettings& settings, bool* ok) {
     ProgressSink sink;
     const auto start = Clock::now();
-    auto ftp = std::make_shared<k9::cFTP>(loop);
+    auto ftp = std::make_shared<k9::cFTP>(loop, settings);
     ftp->setFileTransferProgress(
         [&sink](std::int32_t c, std::int32_t t, bool d) { sink(c, t, d); });
     *ok = ftp->OpenConnection(server.hostPort(), kUser, kPassword) &&
@@ -83,10 +87,14 @@ double timeCftp(k9::EventLoop& loop, const k9::LocalFtpServer& server, const std
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-double timeCurl(const k9::LocalFtpServer& server, const std::string& out, bool* ok) {
+double timeCurl(const k9::LocalFtpServer& server, const std::string& out, const std::string& caFile,
+                bool* ok) {
     const std::string url =
         "ftp://" + std::string(kUser) + ":" + kPassword + "@" + server.hostPort() + "/Cameras.qk";
     std::vector<std::string> args = {"curl", "-s", "-S", "-o", out, url};
+    if (!caFile.empty()) {
+        args.insert(args.end(), {"--ssl-reqd", "--cacert", caFile});
+    }
     std::vector<char*> argv;
     for (auto& a : args) {
         argv.push_back(a.data());
@@ -109,17 +117,18 @@ double best(const std::vector<double>& values) {
     return *std::min_element(values.begin(), values.end());
 }
 
-}  // namespace
+struct Times {
+    double cftp;
+    double curl;
+    double idle;
+};
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    k9::QtEventLoop loop;
-    k9::LocalFtpServer server({k9::FtpAccount{kUser, kPassword, "bench"}});
-    const std::string bytes = locationText(5 * 1024 * 1024);
-    server.putFile(kUser, "Cameras.qk", bytes);
+// The best of kRuns alternating runs; nothing when a download failed or differs.
+std::optional<Times> measure(k9::EventLoop& loop, const k9::LocalFtpServer& server,
+                             const std::string& bytes, const k9::InternetSettings& settings,
+                             const std::string& caFile) {
     const std::string outCftp = server.rootDir() + "/../cftp.qk";
     const std::string outCurl = server.rootDir() + "/../curl.qk";
-
     // The same download on a loop whose turns cost nothing shows what the per-chunk turns of
     // the real loop add.
     k9::VirtualEventLoop idleLoop;
@@ -129,11 +138,11 @@ int main(int argc, char** argv) {
     bool allOk = true;
     for (int run = 0; run <= kRuns; ++run) {  // run 0 warms both up
         bool ok = false;
-        const double c = timeCftp(loop, server, outCftp, &ok);
+        const double c = timeCftp(loop, server, outCftp, settings, &ok);
         allOk = allOk && ok && slurp(outCftp) == bytes;
-        const double u = timeCurl(server, outCurl, &ok);
+        const double u = timeCurl(server, outCurl, caFile, &ok);
         allOk = allOk && ok && slurp(outCurl) == bytes;
-        const double i = timeCftp(idleLoop, server, outCftp, &ok);
+        const double i = timeCftp(idleLoop, server, outCftp, settings, &ok);
         allOk = allOk && ok;
         if (run > 0) {
             cftpTimes.push_back(c);
@@ -142,14 +151,42 @@ int main(int argc, char** argv) {
         }
     }
     if (!allOk) {
-        std::printf("ftp_download: FAILED (a download failed or differs)\n");
-        return 1;
+        return std::nullopt;
     }
-    const double cftp = best(cftpTimes);
-    const double curl = best(curlTimes);
-    std::printf("ftp_download_cftp: %.3f s\n", cftp);
-    std::printf("ftp_download_curl: %.3f s\n", curl);
-    std::printf("ftp_download_ratio: %.2f x (target < 2)\n", cftp / curl);
-    std::printf("ftp_download_cftp_without_turns: %.3f s\n", best(idleTimes));
+    return Times{best(cftpTimes), best(curlTimes), best(idleTimes)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    k9::QtEventLoop loop;
+    const std::string bytes = locationText(5 * 1024 * 1024);
+    const k9::TestCertificates certificates;
+    const struct {
+        const char* name;
+        k9::FtpServerTls server;
+        k9::InternetSettings client;
+        std::string caFile;
+    } kinds[] = {
+        {"ftp_download", {}, {}, ""},
+        {"ftp_download_tls",
+         certificates.server(),
+         {.tls = k9::FtpTls::Require, .caFile = certificates.caFile()},
+         certificates.caFile()},
+    };
+    for (const auto& kind : kinds) {
+        k9::LocalFtpServer server({k9::FtpAccount{kUser, kPassword, "bench"}}, kind.server);
+        server.putFile(kUser, "Cameras.qk", bytes);
+        const auto times = measure(loop, server, bytes, kind.client, kind.caFile);
+        if (!times) {
+            std::printf("%s: FAILED (a download failed or differs)\n", kind.name);
+            return 1;
+        }
+        std::printf("%s_cftp: %.3f s\n", kind.name, times->cftp);
+        std::printf("%s_curl: %.3f s\n", kind.name, times->curl);
+        std::printf("%s_ratio: %.2f x (target < 2)\n", kind.name, times->cftp / times->curl);
+        std::printf("%s_cftp_without_turns: %.3f s\n", kind.name, times->idle);
+    }
     return 0;
 }

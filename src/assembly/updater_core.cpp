@@ -12,13 +12,13 @@
 #include "history/last_update_line.h"
 #include "platform/file_table.h"
 #include "transfer/cftp.h"
+#include "transfer/ftp_settings.h"
 
 namespace k9 {
 
 FtpClientFactory ftpClientFactory(EventLoop& loop, const AppConfig& config, SupportTrace* trace) {
-    (void)config;
-    return [&loop, trace] {
-        auto ftp = std::make_shared<cFTP>(loop);
+    return [&loop, trace, settings = ftpSettingsFor(config)] {
+        auto ftp = std::make_shared<cFTP>(loop, settings);
         ftp->setTrace(trace);
         return ftp;
     };

@@ -11,6 +11,7 @@
 #include "platform/qt_event_loop.h"
 #include "platform/runtime_error.h"
 #include "transfer/cftp.h"
+#include "transfer/ftp_settings.h"
 #include "transfer/server_operations.h"
 #include "update/device_link.h"
 #include "update/kept_locations.h"
@@ -24,7 +25,7 @@ std::string send(const FtpClientFactory& clients, const AppConfig& config,
                  const std::string& serial, const std::string& path) {
     const std::shared_ptr<cFTP> ftp = clients();
     if (!ftp->OpenConnection(config.ftpHost, serial, ftpPasswordFor(serial))) {
-        return "the server could not be reached";
+        return unreachableWhy(*ftp);
     }
     std::string why = storeWhole(*ftp, path, keptFileName(serial));
     ftp->CloseConnection();

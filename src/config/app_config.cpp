@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "config/host_port.h"
+#include "config/xdg_paths.h"
+
 namespace k9 {
 namespace {
 
@@ -55,7 +58,7 @@ int switchValue(const std::string& value) {
     if (v == "on" || v == "yes" || v == "true" || v == "1") {
         return 1;
     }
-    if (v == "off" || v == "no" || v == "false" || v == "0" || v.empty()) {
+    if (v == "off" || v == "no" || v == "false" || v == "0") {
         return 0;
     }
     return -1;
@@ -68,6 +71,25 @@ std::string shown(std::string_view line) {
         out += (c >= 32 && c < 127) ? c : '?';
     }
     return line.size() > 60 ? out + "..." : out;
+}
+
+// The file's text, or false with the reason it cannot be read.
+bool readConfigFile(const std::string& path, std::string& text, std::string& why);
+
+// Why a CA file cannot be used; empty when it can.
+std::string caFileProblem(const std::string& path) {
+    if (path.front() != '/') {
+        return "is not a full path";
+    }
+    std::string text;
+    std::string why;
+    if (!readConfigFile(path, text, why)) {
+        return "cannot be read (" + why + ")";
+    }
+    if (text.find("-----BEGIN CERTIFICATE-----") == std::string::npos) {
+        return "holds no certificate (PEM)";
+    }
+    return {};
 }
 
 class ConfigReader {
@@ -95,8 +117,9 @@ class ConfigReader {
             setting(key, value);
         } else if (section_ == "ports") {
             port(key, value);
+        } else {
+            problem("\"" + shown(key) + "\" is under " + sectionShown_ + ", which is not read");
         }
-        // Settings of a section this program does not know belong to somebody else.
     }
 
   private:
@@ -104,32 +127,49 @@ class ConfigReader {
         if (text.back() != ']') {
             problem("\"" + shown(text) + "\" is not a section name ([name])");
             section_ = "?";
+            sectionShown_ = "a section name that cannot be read";
             return;
         }
         section_ = lower(trim(text.substr(1, text.size() - 2)));
+        section_ = section_.empty() ? "?" : section_;
+        sectionShown_ = "[" + shown(trim(text.substr(1, text.size() - 2))) + "]";
+        if (section_ != "ports") {
+            problem("section " + sectionShown_ +
+                    " is not one of this program's (its one section is [ports])");
+        }
     }
 
     void setting(const std::string& key, const std::string& value) {
         if (key == "ftp_host" || key == "web_host") {
-            if (!value.empty()) {
-                (key == "ftp_host" ? c_.ftpHost : c_.webHost) = value;
-            }
+            host(key, value, key == "ftp_host" ? c_.ftpHost : c_.webHost);
         } else if (key == "work_dir") {
             struct stat st {};
-            if (!value.empty() && ::stat(value.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+            if (!value.empty() && value.front() != '/') {
+                problem("work_dir \"" + shown(value) + "\" is not a full path (from /)");
+            } else if (!value.empty() && ::stat(value.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
                 problem("work_dir \"" + shown(value) + "\" is a file, not a folder");
             } else {
                 c_.workDir = value;
             }
         } else if (key == "trace") {
-            const int on = switchValue(value);
-            if (on < 0) {
-                problem("trace must be on or off, not \"" + shown(value) + "\"");
-            } else {
-                c_.trace = on == 1;
-            }
+            setSwitch(key, value, c_.trace);
         } else if (key == "check_at_start") {
             setSwitch(key, value, c_.checkAtStart);
+        } else if (key == "ftp_tls") {
+            const std::string v = lower(value);
+            if (v == "auto" || v == "require" || v == "off") {
+                c_.ftpTls = v == "auto"      ? FtpTls::Auto
+                            : v == "require" ? FtpTls::Require
+                                             : FtpTls::Off;
+            } else {
+                problem("ftp_tls must be auto, require or off, not \"" + shown(value) + "\"");
+            }
+        } else if (key == "ftp_ca_file") {
+            if (const std::string why = value.empty() ? "" : caFileProblem(value); !why.empty()) {
+                problem("ftp_ca_file \"" + shown(value) + "\" " + why);
+            } else {
+                c_.ftpCaFile = value;
+            }
         } else {
             problem("\"" + shown(key) + "\" is not a setting of this program");
         }
@@ -144,6 +184,17 @@ class ConfigReader {
         }
     }
 
+    void host(const std::string& key, const std::string& value, std::string& into) {
+        std::string why;
+        if (value.empty()) {
+            problem(key + " is empty");
+        } else if (!parseHostPort(value, &why)) {
+            problem(key + " \"" + shown(value) + "\" " + why);
+        } else {
+            into = value;
+        }
+    }
+
     void port(const std::string& key, const std::string& value) {
         const int n = comNumber(key);
         if (n == 0) {
@@ -152,6 +203,8 @@ class ConfigReader {
             problem(shown(key) + " is not in the port list, which has COM1 to COM12");
         } else if (value.empty()) {
             problem(shown(key) + " names no device");
+        } else if (value.front() != '/') {
+            problem(shown(key) + " \"" + shown(value) + "\" is not a full device path (from /)");
         } else {
             c_.ports[n] = value;
         }
@@ -165,6 +218,7 @@ class ConfigReader {
     AppConfig& c_;
     std::string_view source_;
     std::string section_;
+    std::string sectionShown_;
     int number_ = 0;
 };
 
@@ -173,7 +227,6 @@ bool exists(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
-// The file's text, or false with the reason it cannot be read.
 bool readConfigFile(const std::string& path, std::string& text, std::string& why) {
     // Non-blocking, so a FIFO named by mistake cannot hold the start-up.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -253,12 +306,7 @@ AppConfig parseAppConfig(std::string_view text, AppConfig base, std::string_view
 ConfigLocations ConfigLocations::fromEnvironment(const std::string& exeDir) {
     ConfigLocations where;
     where.named = envOr(kConfigEnvVar, "");
-    const std::string home = envOr("HOME", "");
-    const std::string configHome =
-        envOr("XDG_CONFIG_HOME", home.empty() ? std::string() : home + "/.config");
-    if (!configHome.empty()) {
-        where.user = configHome + "/k9updater/" + std::string(kConfigFileName);
-    }
+    where.user = configFolder() + "/" + std::string(kConfigFileName);
     where.system = "/etc/" + std::string(kConfigFileName);
     where.beside = exeDir + "/" + std::string(kConfigFileName);
     return where;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/ftp_tls.h"
+
 namespace k9 {
 
 // Installation settings: where the servers are, where to work, which device is which COM port.
@@ -14,6 +16,8 @@ struct AppConfig {
     std::string webHost = "www.quillmark.com";
     std::string workDir;  // empty: the default working folder
     bool trace = false;   // keep a support trace of each run
+    FtpTls ftpTls = FtpTls::Auto;
+    std::string ftpCaFile;  // CA certificates trusted beside the system's, for a private server
     // The window asks the server at start-up whether a newer file waits for a unit it knows.
     bool checkAtStart = true;
     std::map<int, std::string> ports = defaultPortMap();
@@ -37,7 +41,8 @@ inline constexpr int kLastComPort = 12;
 inline constexpr int kComPortCount = kLastComPort - kFirstComPort + 1;
 
 // Reads INI text over `base`, key by key: what the text sets replaces what base had.
-// Malformed lines and unknown keys are reported in `problems` under `source` and ignored.
+// Malformed lines, unknown keys and sections, and values that cannot be used are reported in
+// `problems` under `source` with their line, and ignored: what base had stands.
 AppConfig parseAppConfig(std::string_view text, AppConfig base = {},
                          std::string_view source = kConfigFileName);
 

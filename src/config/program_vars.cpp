@@ -2,16 +2,12 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
+
+#include "config/xdg_paths.h"
 
 namespace k9 {
 namespace {
-
-std::string home() {
-    const char* value = std::getenv("HOME");
-    return value != nullptr && *value != '\0' ? value : ".";
-}
 
 bool isFolder(const std::string& path) {
     struct stat st {};
@@ -34,11 +30,7 @@ std::string workingFolder(const std::string& exeFolder, const std::string& confi
     (void)exeFolder;
     const char sep = '/';
     if (configuredDir.empty()) {
-        // A relative XDG_STATE_HOME is invalid and stands for nothing.
-        const char* state = std::getenv("XDG_STATE_HOME");
-        const std::string base =
-            state != nullptr && *state == '/' ? std::string(state) : home() + "/.local/state";
-        return base + (base.back() == '/' ? "" : "/") + "k9updater/";
+        return stateFolder() + "/";
     }
 #endif
     std::string folder = configuredDir;
@@ -49,7 +41,7 @@ std::string workingFolder(const std::string& exeFolder, const std::string& confi
 }
 
 std::string oldWorkingFolder() {
-    return home() + "/Temp/";
+    return homeFolder() + "/Temp/";
 }
 
 std::string guideFolder(const std::string& exeFolder, const std::string& probeFile) {

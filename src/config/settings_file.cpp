@@ -1,10 +1,8 @@
 #include "config/settings_file.h"
 
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
-#include "platform/runtime_error.h"
+#include "platform/file_table.h"
 
 namespace k9 {
 
@@ -21,28 +19,8 @@ std::optional<std::string> readSettingsText(const std::string& path, std::size_t
 }
 
 void replaceSettingsFile(const std::string& path, const std::string& bytes) {
-    const QString name = QString::fromStdString(path);
-    // The old file goes whatever its attributes; QSaveFile would refuse a read-only one.
-    if (const QFileInfo old(name); old.exists() && !old.isWritable()) {
-        QFile::setPermissions(name, old.permissions() | QFileDevice::WriteOwner);
-    }
-    QSaveFile file(name);
-    const auto fail = [&](const char* action) {
-        throw RuntimeError(
-            err::kPathFileAccess, "QK.ini",
-            std::string(action) + " " + path + ": " + file.errorString().toStdString());
-    };
-    if (!file.open(QIODevice::WriteOnly)) {
-        fail("creating");
-    }
-    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-        static_cast<qint64>(bytes.size())) {
-        file.cancelWriting();
-        fail("writing");
-    }
-    if (!file.commit()) {
-        fail("saving");
-    }
+    // A read-only old file goes too: the rename needs only the folder's permission.
+    replaceFileAtomically(path, bytes, false);
 }
 
 }  // namespace k9

@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "config/xdg_paths.h"
+
 namespace k9 {
 namespace {
 
@@ -72,15 +74,7 @@ std::string newTraceName(const std::string& folder) {
 }  // namespace
 
 std::string defaultTraceFolder() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    std::string base;
-    if (state != nullptr && *state == '/') {
-        base = state;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home != nullptr && *home != '\0' ? home : ".") + "/.local/state";
-    }
-    return base + "/k9updater/traces";
+    return stateFolder() + "/traces";
 }
 
 bool traceRequestedByEnvironment() {

@@ -15,6 +15,8 @@
 #include <utility>
 
 #include "diagnostics/support_trace.h"
+#include "internet/curl_check.h"
+#include "internet/tls_session.h"
 #include "platform/event_loop.h"
 
 namespace k9 {
@@ -53,6 +55,17 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
             t.preliminary = true;
         }
         setInternetLastResponse(t.lastReply);
+        // Every reply of a login after the server took AUTH TLS comes over the session.
+        if (t.mode == Transfer::Mode::Login && t.tlsOffered) {
+            try {
+                tls_session::capture(t);
+            } catch (...) {
+                // Not through libcurl's frames: the layer call rethrows it once libcurl returns.
+                t.handlerError = std::current_exception();
+                return 0;
+            }
+        }
+        t.tlsOffered = t.tlsOffered || (code == 234 && t.mode == Transfer::Mode::Login);
     }
     return length;
 }
@@ -187,7 +200,8 @@ namespace curl_driver {
 
 void ensureCurl() {
     static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    std::call_once(once,
+                   [] { checkCurl(curl_global_init(CURL_GLOBAL_DEFAULT), "curl_global_init"); });
 }
 
 long onChunkBegin(const void* info, void* user, int) {
@@ -224,7 +238,7 @@ void resume(Transfer& t) {
     if (t.recvPaused || t.sendPaused) {
         t.recvPaused = false;
         t.sendPaused = false;
-        curl_easy_pause(t.easy, CURLPAUSE_CONT);
+        checkCurl(curl_easy_pause(t.easy, CURLPAUSE_CONT), "curl_easy_pause");
     }
 }
 
@@ -233,14 +247,14 @@ bool failedOrStalled(const Transfer& t) {
 }
 
 bool setTransferType(Transfer& t, std::uint32_t flags) {
-    curl_easy_setopt(t.easy, CURLOPT_TRANSFERTEXT, 0L);
-    curl_easy_setopt(t.easy, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    setOption(t.easy, CURLOPT_TRANSFERTEXT, 0L);
+    setOption(t.easy, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     if ((flags & 3u) != inet::kTransferTypeBinary) {
         t.prequote = curl_slist_append(nullptr, "TYPE A");
         if (t.prequote == nullptr) {
             return false;
         }
-        curl_easy_setopt(t.easy, CURLOPT_PREQUOTE, t.prequote);
+        setOption(t.easy, CURLOPT_PREQUOTE, t.prequote);
     }
     return true;
 }
@@ -258,47 +272,44 @@ std::shared_ptr<InternetLayer::Transfer> InternetLayer::newTransfer(
     }
     const std::string base =
         "ftp://" + connection->host + ":" + std::to_string(connection->port) + "/";
-    if (curl_url_set(t->url, CURLUPART_URL, base.c_str(), 0) != CURLUE_OK ||
-        curl_url_set(t->url, CURLUPART_PATH, path.c_str(), rawPath ? 0 : CURLU_URLENCODE) !=
-            CURLUE_OK) {
-        fail(inet::kInvalidUrl);
-        return nullptr;
-    }
+    // The host was checked by connect; the path is encoded, or a pattern libcurl takes raw.
+    checkCurl(curl_url_set(t->url, CURLUPART_URL, base.c_str(), 0), "curl_url_set URL");
+    checkCurl(curl_url_set(t->url, CURLUPART_PATH, path.c_str(), rawPath ? 0 : CURLU_URLENCODE),
+              "curl_url_set PATH");
     CURL* e = t->easy;
-    curl_easy_setopt(e, CURLOPT_CURLU, t->url);
-    curl_easy_setopt(e, CURLOPT_USERNAME, connection->user.c_str());
-    curl_easy_setopt(e, CURLOPT_PASSWORD, connection->password.c_str());
-    curl_easy_setopt(e, CURLOPT_PRIVATE, t.get());
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onReceive);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
-    curl_easy_setopt(e, CURLOPT_READFUNCTION, onSend);
-    curl_easy_setopt(e, CURLOPT_READDATA, t.get());
-    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(e, CURLOPT_XFERINFODATA, t.get());
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, onOpenSocket);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, connection.get());
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, onCloseSocket);
-    curl_easy_setopt(e, CURLOPT_CLOSESOCKETDATA, connection.get());
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                     static_cast<long>(settings_.connectTimeout.count()));
-    curl_easy_setopt(e, CURLOPT_ACCEPTTIMEOUT_MS,
-                     static_cast<long>(settings_.connectTimeout.count()));
+    setOption(e, CURLOPT_CURLU, t->url);
+    setOption(e, CURLOPT_USERNAME, connection->user.c_str());
+    setOption(e, CURLOPT_PASSWORD, connection->password.c_str());
+    setOption(e, CURLOPT_PRIVATE, t.get());
+    setOption(e, CURLOPT_NOSIGNAL, 1L);
+    setOption(e, CURLOPT_HEADERFUNCTION, onHeader);
+    setOption(e, CURLOPT_HEADERDATA, t.get());
+    setOption(e, CURLOPT_WRITEFUNCTION, onReceive);
+    setOption(e, CURLOPT_WRITEDATA, t.get());
+    setOption(e, CURLOPT_READFUNCTION, onSend);
+    setOption(e, CURLOPT_READDATA, t.get());
+    setOption(e, CURLOPT_NOPROGRESS, 0L);
+    setOption(e, CURLOPT_XFERINFOFUNCTION, onProgress);
+    setOption(e, CURLOPT_XFERINFODATA, t.get());
+    setOption(e, CURLOPT_OPENSOCKETFUNCTION, onOpenSocket);
+    setOption(e, CURLOPT_OPENSOCKETDATA, connection.get());
+    setOption(e, CURLOPT_CLOSESOCKETFUNCTION, onCloseSocket);
+    setOption(e, CURLOPT_CLOSESOCKETDATA, connection.get());
+    setOption(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(settings_.connectTimeout.count()));
+    setOption(e, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(settings_.connectTimeout.count()));
     // Bounds the waits for a reply that libcurl does inside a single call.
     const long responseSeconds =
         std::max<long>(1, static_cast<long>((settings_.stallTimeout.count() + 999) / 1000));
-    curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, responseSeconds);
-    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024L);
+    setOption(e, CURLOPT_SERVER_RESPONSE_TIMEOUT, responseSeconds);
+    setOption(e, CURLOPT_BUFFERSIZE, 64L * 1024L);
     if (!connection->passive) {
-        curl_easy_setopt(e, CURLOPT_FTPPORT, "-");
+        setOption(e, CURLOPT_FTPPORT, "-");
     }
+    tls_session::prepare(*t);
     if (trace_ != nullptr && trace_->on()) {
-        curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, onDebug);
-        curl_easy_setopt(e, CURLOPT_DEBUGDATA, trace_);
-        curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
+        setOption(e, CURLOPT_DEBUGFUNCTION, onDebug);
+        setOption(e, CURLOPT_DEBUGDATA, trace_);
+        setOption(e, CURLOPT_VERBOSE, 1L);
     }
     return t;
 }
@@ -307,18 +318,19 @@ void InternetLayer::performOnce(Transfer& t) {
     int running = 0;
     t.inCurl = true;
     t.curlEntered = Clock::now();
-    curl_multi_perform(c.multi, &running);
+    const CURLMcode performed = curl_multi_perform(c.multi, &running);
     t.inCurl = false;
     if (t.handlerError) {
         std::rethrow_exception(std::exchange(t.handlerError, nullptr));
     }
+    checkCurl(performed, "curl_multi_perform");
     int left = 0;
     while (CURLMsg* message = curl_multi_info_read(c.multi, &left)) {
         if (message->msg != CURLMSG_DONE) {
             continue;
         }
         char* owner = nullptr;
-        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
+        getInfo(message->easy_handle, CURLINFO_PRIVATE, &owner);
         if (owner == nullptr) {
             continue;
         }
@@ -326,7 +338,7 @@ void InternetLayer::performOnce(Transfer& t) {
         done->done = true;
         done->result = message->data.result;
         long osErrno = 0;
-        curl_easy_getinfo(message->easy_handle, CURLINFO_OS_ERRNO, &osErrno);
+        getInfo(message->easy_handle, CURLINFO_OS_ERRNO, &osErrno);
         done->osErrno = osErrno;
     }
 }
@@ -334,11 +346,7 @@ void InternetLayer::performOnce(Transfer& t) {
 bool InternetLayer::drive(Transfer& t, Phase phase, bool (*ready)(const Transfer&)) {
     Connection& c = *t.connection;
     if (!t.added) {
-        if (curl_multi_add_handle(c.multi, t.easy) != CURLM_OK) {
-            t.done = true;
-            t.result = CURLE_FAILED_INIT;
-            return true;
-        }
+        checkCurl(curl_multi_add_handle(c.multi, t.easy), "curl_multi_add_handle");
         t.added = true;
     }
     const auto start = Clock::now();
@@ -358,8 +366,8 @@ bool InternetLayer::drive(Transfer& t, Phase phase, bool (*ready)(const Transfer
             t.stalled = true;
             t.done = true;
             t.result = CURLE_OPERATION_TIMEDOUT;
-            curl_multi_remove_handle(c.multi, t.easy);
             t.added = false;
+            checkCurl(curl_multi_remove_handle(c.multi, t.easy), "curl_multi_remove_handle");
             return true;
         }
         const auto left =
@@ -368,7 +376,7 @@ bool InternetLayer::drive(Transfer& t, Phase phase, bool (*ready)(const Transfer
             std::clamp<Clock::duration>(left, Clock::duration::zero(), settings_.waitSlice);
         const int waitMs =
             static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(wait).count());
-        curl_multi_poll(c.multi, nullptr, 0, waitMs, nullptr);
+        checkCurl(curl_multi_poll(c.multi, nullptr, 0, waitMs, nullptr), "curl_multi_poll");
         loop_.yield();
         if (t.closed || c.closed) {
             return false;

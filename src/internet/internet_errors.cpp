@@ -1,6 +1,7 @@
 #include "internet/internet_errors.h"
 
 #include <curl/curl.h>
+#include <openssl/x509_vfy.h>
 
 #include <cerrno>
 #include <utility>
@@ -10,6 +11,7 @@ namespace {
 
 thread_local std::uint32_t tLastError = inet::kSuccess;
 thread_local InternetResponse tLastResponse;
+thread_local std::string tLastCause;
 
 struct MessageEntry {
     std::uint32_t code;
@@ -29,9 +31,28 @@ constexpr MessageEntry kMessages[] = {
     {inet::kCannotConnect, "No connection to the server could be made\r\n"},
     {inet::kConnectionAborted, "The connection to the server was broken off\r\n"},
     {inet::kConnectionReset, "The server reset the connection\r\n"},
+    {inet::kCertDateInvalid, "The server's certificate has expired or is not yet valid\r\n"},
+    {inet::kCertNameInvalid, "The server's certificate is for another name\r\n"},
+    {inet::kInvalidCa, "The server's certificate is not signed by a trusted authority\r\n"},
     {inet::kFtpTransferInProgress, "Another transfer is still open on this FTP connection\r\n"},
     {inet::kFtpDropped, "The FTP session was dropped\r\n"},
+    {inet::kSecureChannelError, "An encrypted connection to the server could not be set up\r\n"},
 };
+
+// A certificate that passed OpenSSL's checks failed libcurl's own check of the name.
+std::uint32_t certificateCode(long verifyResult) {
+    switch (verifyResult) {
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+            return inet::kCertDateInvalid;
+        case X509_V_OK:
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return inet::kCertNameInvalid;
+        default:
+            return inet::kInvalidCa;
+    }
+}
 
 }  // namespace
 
@@ -60,7 +81,16 @@ void setInternetLastResponse(InternetResponse response) {
     tLastResponse = std::move(response);
 }
 
-std::uint32_t internetCodeForCurl(int curlCode, long osErrno, int lastReplyCode) {
+std::string internetLastCause() {
+    return tLastCause;
+}
+
+void setInternetLastCause(std::string cause) {
+    tLastCause = std::move(cause);
+}
+
+std::uint32_t internetCodeForCurl(int curlCode, long osErrno, int lastReplyCode,
+                                  long verifyResult) {
     switch (static_cast<CURLcode>(curlCode)) {
         case CURLE_OK:
             return inet::kSuccess;
@@ -80,6 +110,13 @@ std::uint32_t internetCodeForCurl(int curlCode, long osErrno, int lastReplyCode)
         case CURLE_URL_MALFORMAT:
         case CURLE_UNSUPPORTED_PROTOCOL:
             return inet::kInvalidUrl;
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return certificateCode(verifyResult);
+        case CURLE_USE_SSL_FAILED:
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ENGINE_INITFAILED:
+            return inet::kSecureChannelError;
         case CURLE_OUT_OF_MEMORY:
         case CURLE_FAILED_INIT:
         case CURLE_BAD_FUNCTION_ARGUMENT:
@@ -93,27 +130,6 @@ std::uint32_t internetCodeForCurl(int curlCode, long osErrno, int lastReplyCode)
         return inet::kExtendedError;
     }
     return inet::kConnectionAborted;
-}
-
-std::uint32_t internetCodeForErrno(int osErrno, bool writing) {
-    switch (osErrno) {
-        case ENOENT:
-            return inet::kFileNotFound;
-        case ENOTDIR:
-            return inet::kPathNotFound;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case EISDIR:
-            return inet::kAccessDenied;
-        case EEXIST:
-            return inet::kFileExists;
-        case ENOSPC:
-        case EDQUOT:
-            return inet::kDiskFull;
-        default:
-            return writing ? inet::kWriteFault : inet::kReadFault;
-    }
 }
 
 }  // namespace k9

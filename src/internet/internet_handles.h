@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "internet/curl_check.h"
 #include "internet/internet_layer.h"
 
 namespace k9 {
@@ -44,17 +45,28 @@ struct InternetLayer::Connection final : Object {
         // Clean-up says QUIT on every cached connection and then waits for the answer; with
         // the receiving side shut the goodbye still goes out but nobody waits on the server.
         for (curl_socket_t s : sockets) {
-            ::shutdown(s, SHUT_RD);
+            // A socket libcurl already gave up needs no shutdown.
+            (void)::shutdown(s, SHUT_RD);
         }
-        curl_multi_cleanup(multi);
+        cleanUp([this] { checkCurl(curl_multi_cleanup(multi), "curl_multi_cleanup"); });
+        // After the multi handle, which may still close connections that used its sessions.
+        if (share != nullptr) {
+            cleanUp([this] { checkCurl(curl_share_cleanup(share), "curl_share_cleanup"); });
+        }
     }
 
     CURLM* const multi;
+    // The TLS sessions of the login, which the data connections resume (some servers insist).
+    CURLSH* share = nullptr;
     std::string host;
     long port = 21;
     std::string user;
     std::string password;
     bool passive = true;
+    long useSsl = CURLUSESSL_NONE;
+    bool remembered = false;  // the server spoke TLS before: clear text is refused
+    bool spokeTls = false;    // an earlier login on this connection was encrypted
+    FtpSessionInfo session;
     std::set<curl_socket_t> sockets;
     std::weak_ptr<Transfer> busy;
 };
@@ -69,10 +81,13 @@ struct InternetLayer::Transfer final : Object {
         : Object(Kind::File), connection(std::move(c)), loop(l), settings(s) {}
     ~Transfer() override {
         if (easy != nullptr) {
-            curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
-            if (added) {
-                curl_multi_remove_handle(connection->multi, easy);
-            }
+            cleanUp([this] {
+                setOption(easy, CURLOPT_NOPROGRESS, 1L);
+                if (added) {
+                    checkCurl(curl_multi_remove_handle(connection->multi, easy),
+                              "curl_multi_remove_handle");
+                }
+            });
             curl_easy_cleanup(easy);
         }
         curl_url_cleanup(url);
@@ -96,6 +111,9 @@ struct InternetLayer::Transfer final : Object {
 
     bool done = false;
     CURLcode result = CURLE_OK;
+    char errorText[CURL_ERROR_SIZE] = {};
+    bool tlsOffered = false;  // the server took AUTH TLS
+    FtpSessionInfo tls;       // what the login turned out to be, once the server took it
     long osErrno = 0;
     bool stalled = false;
 

@@ -3,13 +3,17 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "config/host_port.h"
+#include "diagnostics/support_trace.h"
+#include "internet/curl_check.h"
 #include "internet/curl_driver.h"
 #include "internet/internet_handles.h"
+#include "internet/tls_memory.h"
+#include "internet/tls_session.h"
 
 namespace k9 {
 using namespace curl_driver;
@@ -25,45 +29,6 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// "host", "host:port", "[v6]" or "[v6]:port"; a bare IPv6 address has no port.
-bool splitServer(const std::string& server, std::string* host, long* port) {
-    *port = 21;
-    std::string rest;
-    if (!server.empty() && server.front() == '[') {
-        const auto close = server.find(']');
-        if (close == std::string::npos) {
-            return false;
-        }
-        *host = server.substr(0, close + 1);
-        rest = server.substr(close + 1);
-    } else if (std::count(server.begin(), server.end(), ':') == 1) {
-        const auto colon = server.find(':');
-        *host = server.substr(0, colon);
-        rest = server.substr(colon);
-    } else if (server.find(':') != std::string::npos) {
-        *host = "[" + server + "]";
-    } else {
-        *host = server;
-    }
-    if (!rest.empty()) {
-        if (rest.size() < 2 || rest.front() != ':') {
-            return false;
-        }
-        long value = 0;
-        for (char c : rest.substr(1)) {
-            if (!std::isdigit(static_cast<unsigned char>(c)) || value > 65535) {
-                return false;
-            }
-            value = value * 10 + (c - '0');
-        }
-        if (value <= 0 || value > 65535) {
-            return false;
-        }
-        *port = value;
-    }
-    return !host->empty() && *host != "[]";
-}
-
 }  // namespace
 
 bool InternetLayer::finishFailure(Transfer& t) {
@@ -71,10 +36,10 @@ bool InternetLayer::finishFailure(Transfer& t) {
         return fail(inet::kTimeout);
     }
     if (t.fileErrno != 0) {
-        return fail(internetCodeForErrno(t.fileErrno, t.mode == Transfer::Mode::GetFile));
+        return fail(osErrorMeaning(t.fileErrno, t.mode == Transfer::Mode::GetFile).systemCode);
     }
-    const std::uint32_t code =
-        internetCodeForCurl(t.result, t.osErrno, static_cast<int>(t.lastReply.replyCode));
+    const std::uint32_t code = internetCodeForCurl(
+        t.result, t.osErrno, static_cast<int>(t.lastReply.replyCode), tls_session::verifyResult(t));
     if (code == inet::kExtendedError) {
         setInternetLastResponse(t.lastReply);
     }
@@ -101,6 +66,7 @@ InternetHandle InternetLayer::connect(InternetHandle sessionHandle, const std::s
                                       const std::string& password, std::uint32_t service,
                                       std::uint32_t flags) {
     CallScope scope(*this);
+    setInternetLastCause({});
     auto session = lookup<Session>(sessionHandle);
     if (!session) {
         return 0;
@@ -114,35 +80,104 @@ InternetHandle InternetLayer::connect(InternetHandle sessionHandle, const std::s
         fail(inet::kInternalError);
         return 0;
     }
-    if (!splitServer(server, &connection->host, &connection->port)) {
+    // Checked here, so that libcurl is only ever given an address it takes.
+    std::string why;
+    const std::optional<HostPort> address = parseHostPort(server, &why);
+    if (!address) {
         fail(server.empty() ? inet::kNameNotResolved : inet::kInvalidUrl);
         return 0;
     }
+    connection->host = address->host;
+    connection->port = address->port != 0 ? address->port : 21;
     if (port != inet::kDefaultPort) {
         connection->port = port;
     }
     connection->user = user;
     connection->password = password;
     connection->passive = (flags & inet::kFlagPassive) != 0;
+    connection->share = curl_share_init();
+    if (connection->share == nullptr) {
+        fail(inet::kInternalError);
+        return 0;
+    }
+    checkCurl(curl_share_setopt(connection->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION),
+              "curl_share_setopt CURLSHOPT_SHARE");
     // Registered before the wait, so that closing the session cancels the login.
     session->children.push_back(connection);
 
-    auto login = newTransfer(connection, "/", false);
+    const auto login = logInAsSettingsSay(connection);
     if (!login) {
         return 0;
     }
-    login->mode = Transfer::Mode::Login;
-    curl_easy_setopt(login->easy, CURLOPT_NOBODY, 1L);
-    if (!drive(*login, Phase::Connect, never)) {
-        fail(inet::kOperationCancelled);
-        return 0;
-    }
     if (failedOrStalled(*login)) {
+        setInternetLastCause(login->stalled ? std::string() : tls_session::failureCause(*login));
         finishFailure(*login);
         return 0;
     }
+    connection->session = login->tls;
+    if (trace_ != nullptr) {
+        const FtpSessionInfo& info = connection->session;
+        std::string how = " in clear (the server does not offer TLS)";
+        if (info.encrypted) {
+            how = " encrypted on the control and data connections: " + info.tlsVersion + ", " +
+                  info.cipher;
+        } else if (settings_.tls == FtpTls::Off) {
+            how = " in clear (ftp_tls = off)";
+        }
+        trace_->line("ftp", "session with " + info.server + how);
+    }
     setInternetLastError(inet::kSuccess);
     return addHandle(connection);
+}
+
+std::shared_ptr<Transfer> InternetLayer::logInAsSettingsSay(
+    const std::shared_ptr<Connection>& connection) {
+    const FtpTls tls = settings_.tls;
+    TlsMemory memory(tls == FtpTls::Auto ? settings_.tlsHostsFile : std::string(), trace_);
+    connection->remembered =
+        tls == FtpTls::Auto && memory.holds(connection->host, connection->port);
+    connection->useSsl = tls == FtpTls::Off                                 ? CURLUSESSL_NONE
+                         : tls == FtpTls::Require || connection->remembered ? CURLUSESSL_ALL
+                                                                            : CURLUSESSL_TRY;
+    auto login = logIn(connection);
+    if (!login || connection->useSsl != CURLUSESSL_TRY || !login->tlsOffered) {
+        return login;
+    }
+    // The server speaks TLS: it is held to it from now on, whatever became of this login.
+    memory.remember(connection->host, connection->port);
+    if (failedOrStalled(*login)) {
+        return login;
+    }
+    // Logged in again demanding TLS on the data connections too, so that no file crosses in
+    // clear.
+    connection->spokeTls = true;
+    connection->useSsl = CURLUSESSL_ALL;
+    return logIn(connection);
+}
+
+std::shared_ptr<Transfer> InternetLayer::logIn(const std::shared_ptr<Connection>& connection) {
+    auto login = newTransfer(connection, "/", false);
+    if (!login) {
+        return nullptr;
+    }
+    login->mode = Transfer::Mode::Login;
+    login->tls.server = connection->host + ":" + std::to_string(connection->port);
+    setOption(login->easy, CURLOPT_NOBODY, 1L);
+    if (!drive(*login, Phase::Connect, never)) {
+        fail(inet::kOperationCancelled);
+        return nullptr;
+    }
+    return login;
+}
+
+bool InternetLayer::sessionInfo(InternetHandle connectionHandle, FtpSessionInfo* info) {
+    CallScope scope(*this);
+    auto connection = lookup<Connection>(connectionHandle);
+    if (!connection || info == nullptr) {
+        return connection ? fail(inet::kInvalidParameter) : false;
+    }
+    *info = connection->session;
+    return true;
 }
 
 InternetHandle InternetLayer::ftpOpenFile(InternetHandle connectionHandle,
@@ -169,7 +204,7 @@ InternetHandle InternetLayer::ftpOpenFile(InternetHandle connectionHandle,
     }
     t->mode = writing ? Transfer::Mode::Write : Transfer::Mode::Read;
     if (writing) {
-        curl_easy_setopt(t->easy, CURLOPT_UPLOAD, 1L);
+        setOption(t->easy, CURLOPT_UPLOAD, 1L);
     }
     connection->busy = t;
     connection->children.push_back(t);
@@ -298,7 +333,7 @@ std::shared_ptr<Transfer> InternetLayer::runWholeFile(const std::shared_ptr<Conn
     t->mode = upload ? Transfer::Mode::PutFile : Transfer::Mode::GetFile;
     t->file = file;
     if (upload) {
-        curl_easy_setopt(t->easy, CURLOPT_UPLOAD, 1L);
+        setOption(t->easy, CURLOPT_UPLOAD, 1L);
     }
     connection->busy = t;
     connection->children.push_back(t);
@@ -316,7 +351,7 @@ bool InternetLayer::ftpPutFile(InternetHandle connectionHandle, const std::strin
     }
     FilePtr source(std::fopen(localFile.c_str(), "rb"));
     if (!source) {
-        return fail(internetCodeForErrno(errno, false));
+        return fail(osErrorMeaning(errno, false).systemCode);
     }
     bool alive = false;
     auto t = runWholeFile(connection, remoteFile, flags, source.get(), true, alive);
@@ -348,7 +383,7 @@ bool InternetLayer::ftpGetFile(InternetHandle connectionHandle, const std::strin
     }
     FilePtr sink(std::fopen(localFile.c_str(), "wb"));
     if (!sink) {
-        return fail(internetCodeForErrno(errno, true));
+        return fail(osErrorMeaning(errno, true).systemCode);
     }
     bool alive = false;
     auto t = runWholeFile(connection, remoteFile, flags, sink.get(), false, alive);
@@ -391,9 +426,9 @@ InternetHandle InternetLayer::ftpFindFirstFile(InternetHandle connectionHandle,
         return 0;
     }
     t->mode = Transfer::Mode::Find;
-    curl_easy_setopt(t->easy, CURLOPT_WILDCARDMATCH, 1L);
-    curl_easy_setopt(t->easy, CURLOPT_CHUNK_BGN_FUNCTION, onChunkBegin);
-    curl_easy_setopt(t->easy, CURLOPT_CHUNK_DATA, t.get());
+    setOption(t->easy, CURLOPT_WILDCARDMATCH, 1L);
+    setOption(t->easy, CURLOPT_CHUNK_BGN_FUNCTION, onChunkBegin);
+    setOption(t->easy, CURLOPT_CHUNK_DATA, t.get());
     connection->busy = t;
     connection->children.push_back(t);
     const bool alive = drive(*t, Phase::Transfer, never);
@@ -438,8 +473,11 @@ bool InternetLayer::closeHandle(InternetHandle handle) {
         }
     } retireOnExit{*this, object};
     bool ok = true;
-    if (auto t = std::dynamic_pointer_cast<Transfer>(object);
-        t && t->mode == Transfer::Mode::Write && !t->closed) {
+    const auto t = std::dynamic_pointer_cast<Transfer>(object);
+    if (t && t->mode == Transfer::Mode::Read && t->done && failedOrStalled(*t)) {
+        // The server's verdict on a download it ended, whether or not a read met it.
+        ok = finishFailure(*t);
+    } else if (t && t->mode == Transfer::Mode::Write && !t->closed) {
         if (t->done) {
             ok = failedOrStalled(*t) ? finishFailure(*t) : true;
         } else {

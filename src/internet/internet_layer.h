@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/ftp_tls.h"
 #include "internet/internet_errors.h"
 
 namespace k9 {
@@ -44,6 +45,21 @@ struct InternetSettings {
     // Received bytes held for the reader before the download pauses; written bytes held
     // before a write waits for the network.
     std::size_t streamBufferBytes = 256 * 1024;
+    // FTP over TLS; plain FTP unless asked for (ftpSettingsFor gives the configured one).
+    FtpTls tls = FtpTls::Off;
+    // CA certificates trusted beside the system's store; empty: the system's alone.
+    std::string caFile{};
+    // Where the servers that have spoken TLS are remembered, so that auto holds them to it;
+    // empty: nowhere.
+    std::string tlsHostsFile{};
+};
+
+// What a logged-in session turned out to be.
+struct FtpSessionInfo {
+    std::string server{};  // host:port
+    bool encrypted = false;
+    std::string tlsVersion{};  // "TLSv1.3", when encrypted
+    std::string cipher{};      // "TLS_AES_256_GCM_SHA384", when encrypted
 };
 
 // What a directory search returns for one entry.
@@ -108,6 +124,8 @@ class InternetLayer final {
     // Closes a handle and everything opened under it. Closing a file opened for writing
     // completes the upload and reports the server's verdict on it.
     bool closeHandle(InternetHandle handle);
+    // What the connection's login turned out to be; false for a handle that is not one.
+    bool sessionInfo(InternetHandle connection, FtpSessionInfo* info);
 
     struct Object;
     struct Session;
@@ -146,6 +164,13 @@ class InternetLayer final {
     bool drive(Transfer& transfer, Phase phase, bool (*ready)(const Transfer&));
     void performOnce(Transfer& transfer);
     bool finishFailure(Transfer& transfer);
+    // Runs a login on the connection, to its end; null, with the error set, when it could not
+    // start or was cancelled.
+    std::shared_ptr<Transfer> logIn(const std::shared_ptr<Connection>& connection);
+    // Logs in asking for TLS as the settings say. With auto, a server that has spoken TLS before
+    // is held to it, and one that speaks it now is remembered and logged in again demanding it
+    // on the data connections as well.
+    std::shared_ptr<Transfer> logInAsSettingsSay(const std::shared_ptr<Connection>& connection);
 
     EventLoop& loop_;
     InternetSettings settings_;

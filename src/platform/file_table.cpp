@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/os_errors.h"
 #include "platform/runtime_error.h"
 
 namespace k9 {
@@ -18,35 +19,11 @@ constexpr const char* kSource = "File";
 }  // namespace
 
 [[noreturn]] void raiseFileError(int osError, const std::string& path, const char* action) {
-    std::int32_t number = err::kPathFileAccess;
-    const char* text = "Path/File access error";
-    switch (osError) {
-        case ENOENT:
-            number = err::kFileNotFound;
-            text = "File not found";
-            break;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            number = err::kPermissionDenied;
-            text = "Permission denied";
-            break;
-        case ENOSPC:
-        case EDQUOT:
-            number = err::kDiskFull;
-            text = "Disk full";
-            break;
-        case EIO:
-            number = err::kDeviceIo;
-            text = "Device I/O error";
-            break;
-        default:
-            break;
-    }
-    throw RuntimeError(
-        number, kSource,
-        std::string(text) + " (" + action + " " + path + ": " + std::strerror(osError) + ")",
-        osError);
+    const OsErrorMeaning meaning = osErrorMeaning(osError, false);
+    throw RuntimeError(meaning.number, kSource,
+                       std::string(meaning.text) + " (" + action + " " + path + ": " +
+                           std::strerror(osError) + ")",
+                       osError);
 }
 
 std::int16_t FileTable::freeFile() const {
@@ -271,7 +248,8 @@ void replaceFileAtomically(const std::string& path, std::string_view bytes, bool
     struct stat old {};
     if (keepTime && ::stat(path.c_str(), &old) == 0) {
         const struct timespec times[2] = {old.st_atim, old.st_mtim};
-        ::futimens(fd, times);
+        // The time only tells how old the content is; the new bytes matter more than it.
+        (void)::futimens(fd, times);
     }
     if (::fsync(fd) != 0) {
         fail("writing");
@@ -291,7 +269,7 @@ void replaceFileAtomically(const std::string& path, std::string_view bytes, bool
     const int dir =
         ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
-        ::fsync(dir);
+        (void)::fsync(dir);
         ::close(dir);
     }
 }

@@ -101,6 +101,17 @@ struct cFTP::Impl {
         }
     }
 
+    void raiseSession(const FtpSessionInfo& info) {
+        const std::shared_ptr<const SessionListener> listener = sessionListener;
+        if (listener && *listener) {
+            (*listener)(info);
+        }
+    }
+    // The file a trace line names, and how it crosses.
+    std::string traced(const std::string& file) const {
+        return encrypted ? file + " over TLS" : file;
+    }
+
     bool openConnection(const std::string& sServer, const std::string& sUser,
                         const std::string& sPassword);
     void closeConnection();
@@ -116,7 +127,10 @@ struct cFTP::Impl {
     std::int32_t lTransferType = static_cast<std::int32_t>(inet::kTransferTypeAscii);
     std::int32_t lConnectFlags = 0;
     std::string sLastError;
+    std::string lastCause;
+    bool encrypted = false;
     std::shared_ptr<const ProgressListener> progress;
+    std::shared_ptr<const SessionListener> sessionListener;
 };
 
 namespace {
@@ -159,6 +173,8 @@ class RemoteFile final {
 bool cFTP::Impl::openConnection(const std::string& sServer, const std::string& sUser,
                                 const std::string& sPassword) {
     lConnectFlags = static_cast<std::int32_t>(inet::kFlagPassive);
+    lastCause.clear();
+    encrypted = false;
     if (hConnect != 0) {
         internet.closeHandle(hConnect);
     }
@@ -179,9 +195,15 @@ bool cFTP::Impl::openConnection(const std::string& sServer, const std::string& s
     hConnect = internet.connect(hInternet, sServer, inet::kDefaultPort, sUser, sPassword,
                                 inet::kServiceFtp, static_cast<std::uint32_t>(lConnectFlags));
     if (hConnect != 0) {
+        FtpSessionInfo info;
+        if (internet.sessionInfo(hConnect, &info)) {
+            encrypted = info.encrypted;
+            raiseSession(info);
+        }
         loop.yield();
         return true;
     }
+    lastCause = internetLastCause();
     recordFailure("InternetConnect");
     return false;
 }
@@ -325,7 +347,10 @@ bool cFTP::Impl::download(const std::string& sLocalIn, const std::string& sRemot
     local.close();
     loop.yield();
     raiseProgress(size, size, true);
-    remote.close();
+    if (!remote.close()) {
+        recordFailure("InternetCloseHandle");
+        return false;
+    }
     return true;
 }
 
@@ -362,13 +387,13 @@ bool cFTP::SimpleFTPPutFile(const std::string& sLocal, const std::string& sRemot
 
 bool cFTP::FTPUploadFile(const std::string& sLocal, const std::string& sRemote) {
     const std::shared_ptr<Impl> impl = impl_;
-    TraceSpan span(impl->internet.trace(), "upload of", sRemote);
+    TraceSpan span(impl->internet.trace(), "upload of", impl->traced(sRemote));
     return span.done(impl->upload(sLocal, sRemote), sLocal);
 }
 
 bool cFTP::FTPDownloadFile(const std::string& sLocal, const std::string& sRemote) {
     const std::shared_ptr<Impl> impl = impl_;
-    TraceSpan span(impl->internet.trace(), "download of", sRemote);
+    TraceSpan span(impl->internet.trace(), "download of", impl->traced(sRemote));
     return span.done(impl->download(sLocal, sRemote), sLocal);
 }
 
@@ -408,6 +433,14 @@ void cFTP::SetModePassive() {
 
 void cFTP::setTrace(SupportTrace* trace) {
     impl_->internet.setTrace(trace);
+}
+
+void cFTP::setSessionListener(SessionListener listener) {
+    impl_->sessionListener = std::make_shared<const SessionListener>(std::move(listener));
+}
+
+std::string cFTP::failureCause() const {
+    return impl_->lastCause;
 }
 
 void cFTP::setFileTransferProgress(ProgressListener listener) {

@@ -20,6 +20,7 @@ class cFTP final {
   public:
     using ProgressListener =
         std::function<void(std::int32_t lCurrentBytes, std::int32_t lTotalBytes, bool blnDownload)>;
+    using SessionListener = std::function<void(const FtpSessionInfo&)>;
 
     explicit cFTP(EventLoop& loop, InternetSettings settings = {});
     ~cFTP();
@@ -42,6 +43,13 @@ class cFTP final {
     void SetModePassive();
     // The FileTransferProgress event, delivered synchronously on the same thread.
     void setFileTransferProgress(ProgressListener listener);
+    // Told once a connection is logged in what the session turned out to be (encrypted or
+    // not, TLS version, cipher); synchronously, on the same thread.
+    void setSessionListener(SessionListener listener);
+    // Why the last OpenConnection failed, in one line of plain words, where the designed error
+    // text does not say it (TLS refused or required, a certificate that does not verify);
+    // empty otherwise.
+    std::string failureCause() const;
     // Where the session's commands, replies and timings go; null for none.
     void setTrace(SupportTrace* trace);
 

@@ -1,5 +1,6 @@
 #include "transfer/server_operations.h"
 
+#include <cctype>
 #include <cmath>
 
 #include "config/program_vars.h"
@@ -31,6 +32,19 @@ std::string storeWhole(cFTP& ftp, const std::string& local, const std::string& r
     return {};
 }
 
+std::string unreachableWhy(const cFTP& ftp) {
+    std::string cause = ftp.failureCause();
+    if (cause.empty()) {
+        return "the server could not be reached";
+    }
+    // A sentence of its own in a box, here part of one.
+    cause[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(cause[0])));
+    if (cause.back() == '.') {
+        cause.pop_back();
+    }
+    return "the server could not be reached: " + cause;
+}
+
 bool ServerOperations::stoppedDuring() const {
     return c_.blnStopped || !c_.session.mFTP;
 }
@@ -48,7 +62,9 @@ bool ServerOperations::ConnectToServer() {
         return false;
     }
     const std::string detail = ftp->GetLastErrorMessage();
-    lastFailure_ = "the server could not be reached: " + detail;
+    const std::string cause = ftp->failureCause();
+    lastFailure_ =
+        cause.empty() ? "the server could not be reached: " + detail : unreachableWhy(*ftp);
     c_.view.showMessage(Message{std::string("An error has occurred whilst trying to connect to ") +
                                     "the server. " + kCrLf + "You may have a firewall enabled on " +
                                     "your computer or on your network. Please check " +
@@ -60,7 +76,9 @@ bool ServerOperations::ConnectToServer() {
                                     "You need to configure your firewall or network " +
                                     "to allow the software to download the database. ",
                                 "Quillmark", MessageIcon::Exclamation});
-    c_.view.showMessage(Message{"ftp open function: " + detail});
+    // The designed text, and on a line of its own what it cannot tell.
+    const std::string lineEnd = cause.empty() || detail.ends_with(kCrLf) ? "" : kCrLf;
+    c_.view.showMessage(Message{"ftp open function: " + detail + lineEnd + cause});
     return false;
 }
 
@@ -113,7 +131,7 @@ std::string ServerOperations::uploadKeptQuietly() {
         return "the run was stopped";
     }
     if (!ftp->OpenConnection(c_.ftpHost, c_.session.sSerialNumber, c_.session.sFtpPassword)) {
-        return stoppedDuring() ? "the run was stopped" : "the server could not be reached";
+        return stoppedDuring() ? "the run was stopped" : unreachableWhy(*ftp);
     }
     const std::string why = storeWhole(*ftp, c_.vars.sTempFolder + c_.session.sLocationsFile,
                                        c_.session.sLocationsFile);

@@ -39,6 +39,10 @@ struct ServerContext {
 // storing an ASCII transfer). Empty when it does, else why not, in a few words.
 std::string storeWhole(cFTP& ftp, const std::string& local, const std::string& remote);
 
+// Why a login failed, in a few words, for a text that goes on: "the server could not be
+// reached", and the client's failure cause when it has one.
+std::string unreachableWhy(const cFTP& ftp);
+
 class ServerOperations final {
   public:
     explicit ServerOperations(ServerContext context) : c_(std::move(context)) {}

@@ -74,6 +74,9 @@ MainController::MainController(EventLoop& loop, MainView& view, SerialLine& seri
                 const PublishingView::ProgressPainting counting(view_);
                 server_->mFTP_FileTransferProgress(current, total, download);
             });
+        ftp->setSessionListener([this](const FtpSessionInfo& s) {
+            events_.sessionOpened(SessionInfo{s.server, s.encrypted, s.tlsVersion, s.cipher});
+        });
         return ftp;
     };
 

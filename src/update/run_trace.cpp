@@ -251,11 +251,6 @@ void RunTrace::serialNumberReceived(const std::string& serial) {
     }
 }
 
-void RunTrace::sessionOpened(const SessionInfo& info) {
-    trace_.line("ftp", info.encrypted ? "session encrypted, " + info.tlsVersion + ", " + info.cipher
-                                      : std::string("session not encrypted"));
-}
-
 void RunTrace::offerWait(std::int64_t waitMs) {
     trace_.line("run", "waiting up to " + std::to_string(waitMs / 1000) +
                            " s for the answer to the locations offer");

@@ -81,7 +81,6 @@ class RunTrace final : public RunObserver {
     void stageEntered(Stage stage) override;
     void checkTick(std::int16_t retryCount) override;
     void serialNumberReceived(const std::string& serial) override;
-    void sessionOpened(const SessionInfo& info) override;
     void offerWait(std::int64_t waitMs) override;
     void statusShown(const std::string& text) override;
     void messageShown(const Message& message, MessageAnswer answer) override;

@@ -2,8 +2,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "config/app_config.h"
+#include "config/xdg_paths.h"
 
 namespace k9 {
 namespace {
@@ -54,29 +56,117 @@ TEST(ConfigLookup, NamedFileElseSystemThenUserElseBesideTheProgram) {
     fs::remove_all(root);
 }
 
-// Whatever cannot be read is named with its file and line, and the rest still applies.
-TEST(ConfigLookup, ProblemsNameTheFileAndLine) {
+std::string tlsName(FtpTls tls) {
+    return tls == FtpTls::Auto ? "auto" : tls == FtpTls::Require ? "require" : "off";
+}
+
+// Every setting that cannot be used is named with its file and line and leaves the built-in
+// value; the values beside the bad ones are taken.
+TEST(ConfigReader, NamesEveryValueItCannotUse) {
     const fs::path root = fs::temp_directory_path() / "k9_config_problems";
     fs::remove_all(root);
     fs::create_directories(root / "folder.conf");
-    struct Case {
-        std::string text;  // empty: name a missing file, "/": name a folder
-        std::string problem;
+    std::ofstream(root / "ca.pem") << "-----BEGIN CERTIFICATE-----\nMIIB\n";
+    std::ofstream(root / "empty.pem");
+    const std::string ca = (root / "ca.pem").string();
+    using Get = std::string (*)(const AppConfig&);
+    const Get ftp = [](const AppConfig& c) { return c.ftpHost; };
+    const Get web = [](const AppConfig& c) { return c.webHost; };
+    const Get dir = [](const AppConfig& c) { return c.workDir; };
+    const Get trace = [](const AppConfig& c) { return std::string(c.trace ? "on" : "off"); };
+    const Get check = [](const AppConfig& c) { return std::string(c.checkAtStart ? "on" : "off"); };
+    const Get tls = [](const AppConfig& c) { return tlsName(c.ftpTls); };
+    const Get caFile = [](const AppConfig& c) { return c.ftpCaFile; };
+    const Get com1 = [](const AppConfig& c) { return c.devicePath(1); };
+    const Get com12 = [](const AppConfig& c) { return c.devicePath(12); };
+    const std::string noPort = "has no port from 1 to 65535 after the colon";
+    const struct {
+        std::string text;  // "": name a missing file, "/": name a folder
+        Get get;
+        std::string value;
+        std::vector<std::string> problems;
+    } cases[] = {
+        {"", ftp, "ftp.quillmark.com", {"(No such file or directory)"}},
+        {"/", ftp, "ftp.quillmark.com", {"(it is not a file)"}},
+        {"ftp_host = 127.0.0.1:2121", ftp, "127.0.0.1:2121", {}},
+        {"ftp_host = h:65535", ftp, "h:65535", {}},
+        {"ftp_host = h:1", ftp, "h:1", {}},
+        {"ftp_host = [::1]:21", ftp, "[::1]:21", {}},
+        {"ftp_host = ::1", ftp, "::1", {}},
+        {"ftp_host = 127.0.0.1:notaport",
+         ftp,
+         "ftp.quillmark.com",
+         {"1: ftp_host \"127.0.0.1:notaport\" " + noPort}},
+        {"ftp_host = h:65536", ftp, "ftp.quillmark.com", {"1: ftp_host \"h:65536\" " + noPort}},
+        {"ftp_host = h:0", ftp, "ftp.quillmark.com", {noPort}},
+        {"ftp_host = h:", ftp, "ftp.quillmark.com", {noPort}},
+        {"ftp_host = :2121", ftp, "ftp.quillmark.com", {"names no host"}},
+        {"ftp_host = :", ftp, "ftp.quillmark.com", {"1: ftp_host \":\" names no host"}},
+        {"ftp_host =", ftp, "ftp.quillmark.com", {"1: ftp_host is empty"}},
+        {"ftp_host = ftp://h", ftp, "ftp.quillmark.com", {"starts with a scheme such as ftp://"}},
+        {"ftp_host = ftp.example.test 21", ftp, "ftp.quillmark.com", {"has a blank in it"}},
+        {"ftp_host = user@h", ftp, "ftp.quillmark.com", {"is not a host name or address"}},
+        {"ftp_host = [::1", ftp, "ftp.quillmark.com", {"is not an IPv6 address in brackets"}},
+        {"web_host = localhost:8080", web, "localhost:8080", {}},
+        {"web_host = http://www.example.test",
+         web,
+         "www.quillmark.com",
+         {"1: web_host \"http://www.example.test\" starts with a scheme"}},
+        {"web_host = www.example .test", web, "www.quillmark.com", {"has a blank in it"}},
+        {"work_dir = /tmp", dir, "/tmp", {}},
+        {"work_dir = /tmp\nwork_dir =", dir, "", {}},
+        {"work_dir = tmp/k9", dir, "", {"1: work_dir \"tmp/k9\" is not a full path"}},
+        {"work_dir = /dev/null", dir, "", {"1: work_dir \"/dev/null\" is a file, not a folder"}},
+        {"trace = YES", trace, "on", {}},
+        {"trace = on\ntrace = 0", trace, "off", {}},
+        {"trace = maybe", trace, "off", {"1: trace must be on or off, not \"maybe\""}},
+        {"trace =", trace, "off", {"1: trace must be on or off, not \"\""}},
+        {"check_at_start = off", check, "off", {}},
+        {"check_at_start = daily", check, "on", {"1: check_at_start must be on or off"}},
+        {"ftp_tls = Require", tls, "require", {}},
+        {"ftp_tls = off", tls, "off", {}},
+        {"ftp_tls = on", tls, "auto", {"1: ftp_tls must be auto, require or off, not \"on\""}},
+        {"ftp_tls =", tls, "auto", {"ftp_tls must be auto, require or off, not \"\""}},
+        {"ftp_ca_file = " + ca, caFile, ca, {}},
+        {"ftp_ca_file =", caFile, "", {}},
+        {"ftp_ca_file = ca.pem", caFile, "", {"1: ftp_ca_file \"ca.pem\" is not a full path"}},
+        {"ftp_ca_file = /no/such.pem",
+         caFile,
+         "",
+         {"\"/no/such.pem\" cannot be read (No such file or directory)"}},
+        {"ftp_ca_file = " + root.string(), caFile, "", {"cannot be read (it is not a file)"}},
+        {"ftp_ca_file = " + (root / "empty.pem").string(),
+         caFile,
+         "",
+         {"holds no certificate (PEM)"}},
+        {"[Ports]\r\ncom12 = /dev/x\r\n", com12, "/dev/x", {}},
+        {"[ports]\nCOM13 = /dev/x", com12, "/dev/ttyACM3", {"2: com13 is not in the port list"}},
+        {"[ports]\nLPT1 = /dev/lp0",
+         com1,
+         "/dev/ttyS0",
+         {"2: \"lpt1\" is not a port name (COM1 to COM12)"}},
+        {"[ports]\nCOM1 =", com1, "/dev/ttyS0", {"2: com1 names no device"}},
+        {"[ports]\nCOM1 = ttyUSB0",
+         com1,
+         "/dev/ttyS0",
+         {"2: com1 \"ttyUSB0\" is not a full device path"}},
+        {"[port]\nCOM1 = /dev/x\nCOM2 = /dev/y",
+         com1,
+         "/dev/ttyS0",
+         {"1: section [port] is not one of this program's (its one section is [ports])",
+          "2: \"com1\" is under [port], which is not read", "3: \"com2\" is under [port]"}},
+        {"[ports\nCOM1 = /dev/x",
+         com1,
+         "/dev/ttyS0",
+         {"1: \"[ports\" is not a section name",
+          "2: \"com1\" is under a section name that cannot be read"}},
+        {"web_host = ok\nno equals here", web, "ok", {"2: \"no equals here\" is not a setting"}},
+        {"ftp_hots = x",
+         ftp,
+         "ftp.quillmark.com",
+         {"1: \"ftp_hots\" is not a setting of this program"}},
     };
-    const Case cases[] = {
-        {"", "Cannot read " + (root / "missing.conf").string() + " (No such file or directory)"},
-        {"/", "Cannot read " + (root / "folder.conf").string() + " (it is not a file)"},
-        {"web_host = ok\nno equals here\n", "line 2: \"no equals here\" is not a setting"},
-        {"ftp_hots = x\n", "line 1: \"ftp_hots\" is not a setting of this program"},
-        {"trace = maybe\n", "line 1: trace must be on or off, not \"maybe\""},
-        {"check_at_start = daily\n", "line 1: check_at_start must be on or off, not \"daily\""},
-        {"[ports]\nCOM13 = /dev/ttyUSB0\n", "line 2: com13 is not in the port list"},
-        {"[ports]\r\nLPT1 = /dev/lp0\r\n", "line 2: \"lpt1\" is not a port name (COM1 to COM12)"},
-        {"[ports\nCOM1 = /dev/x\n", "line 1: \"[ports\" is not a section name"},
-        {"[ports]\nCOM2 =\n", "line 2: com2 names no device"},
-        {"work_dir = /dev/null\n", "line 1: work_dir \"/dev/null\" is a file, not a folder"},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const char* name = c.text.empty()  ? "missing.conf"
                            : c.text == "/" ? "folder.conf"
                                            : "bad.conf";
@@ -86,16 +176,20 @@ TEST(ConfigLookup, ProblemsNameTheFileAndLine) {
             std::ofstream(where.named) << c.text;
         }
         const AppConfig config = loadAppConfig(where);
-        ASSERT_EQ(config.problems.size(), 1u) << c.text;
-        EXPECT_NE(config.problems[0].find(c.problem), std::string::npos) << config.problems[0];
-        EXPECT_EQ(config.devicePath(2), "/dev/ttyS1");
-        if (c.text.size() > 1) {
-            EXPECT_EQ(config.problems[0].rfind(where.named, 0), 0u) << config.problems[0];
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(c.get(config), c.value);
+        ASSERT_EQ(config.problems.size(), c.problems.size())
+            << (config.problems.empty() ? "" : config.problems.front());
+        for (std::size_t i = 0; i < c.problems.size(); ++i) {
+            const std::string& problem = config.problems[i];
+            EXPECT_NE(problem.find(c.problems[i]), std::string::npos) << problem;
+            EXPECT_NE(problem.find(where.named), std::string::npos) << problem;
+            if (c.text.size() > 1) {
+                EXPECT_EQ(problem.rfind(where.named + ", line ", 0), 0u) << problem;
+                EXPECT_TRUE(problem.ends_with("; ignored.")) << problem;
+            }
         }
     }
-    EXPECT_TRUE(parseAppConfig("trace = on\n").trace);
-    EXPECT_TRUE(parseAppConfig("").checkAtStart);
-    EXPECT_FALSE(parseAppConfig("check_at_start = off\n").checkAtStart);
     fs::remove_all(root);
 }
 
@@ -130,6 +224,38 @@ TEST(AppConfig, DefaultPortsFollowLinuxNamesAndKeysAndThePortSectionAreReadIgnor
     EXPECT_EQ(config.devicePath(12), "/dev/ttyUSB7");
     EXPECT_EQ(config.devicePath(2), "/dev/ttyS1");
     EXPECT_EQ(config.ports.count(0), 0u);
+}
+
+// A relative XDG value is invalid and stands for nothing; a trailing separator is dropped.
+TEST(XdgFolders, AbsoluteValuesElseTheHomeDefaults) {
+    const struct {
+        const char* home;
+        const char* xdg;  // null: unset
+        std::string state, config;
+    } cases[] = {
+        {"/h", nullptr, "/h/.local/state/k9updater", "/h/.config/k9updater"},
+        {"/h", "/x/", "/x/k9updater", "/x/k9updater"},
+        {"/h", "relative/x", "/h/.local/state/k9updater", "/h/.config/k9updater"},
+        {"", "", "./.local/state/k9updater", "./.config/k9updater"},
+    };
+    const char* names[] = {"HOME", "XDG_STATE_HOME", "XDG_CONFIG_HOME"};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* name : names) {
+        const char* value = std::getenv(name);
+        saved.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    }
+    for (const auto& c : cases) {
+        ::setenv("HOME", c.home, 1);
+        for (const char* name : {"XDG_STATE_HOME", "XDG_CONFIG_HOME"}) {
+            c.xdg != nullptr ? ::setenv(name, c.xdg, 1) : ::unsetenv(name);
+        }
+        EXPECT_EQ(stateFolder(), c.state);
+        EXPECT_EQ(configFolder(), c.config);
+        EXPECT_EQ(ConfigLocations::fromEnvironment("/p").user, c.config + "/k9updater.conf");
+    }
+    for (std::size_t i = 0; i < saved.size(); ++i) {
+        saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
+    }
 }
 
 }  // namespace

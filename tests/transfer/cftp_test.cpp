@@ -84,19 +84,24 @@ class CftpTest : public FtpServerTest {
 
 // --- Login ------------------------------------------------------------------------------
 
-TEST_F(CftpTest, LogsInPassiveEvenAfterSetModeActive) {
+// Either mode set beforehand, the login is passive.
+TEST_F(CftpTest, LogsInPassiveWhicheverModeWasSet) {
     server().putFile(kUser, "probe.txt", "x");
-    server().clearCommandLog();
-    ftp_->SetModeActive();
-    ASSERT_TRUE(connect()) << ftp_->GetLastErrorMessage();
-    EXPECT_EQ(ftp_->GetFTPFileSize("probe.txt"), 1);
-    const std::string log = server().commandLog();
-    EXPECT_NE(log.find("USER " + std::string(kUser)), std::string::npos);
-    EXPECT_TRUE(log.find("EPSV") != std::string::npos || log.find("PASV") != std::string::npos)
-        << log;
-    EXPECT_EQ(log.find("PORT"), std::string::npos) << log;
-    EXPECT_EQ(log.find("EPRT"), std::string::npos) << log;
-    EXPECT_GE(loop_.yields, 3);  // after attempting, after the session, after connecting
+    for (void (cFTP::*setMode)() : {&cFTP::SetModeActive, &cFTP::SetModePassive}) {
+        makeClient(settings_);
+        server().clearCommandLog();
+        loop_.yields = 0;
+        (*ftp_.*setMode)();
+        ASSERT_TRUE(connect()) << ftp_->GetLastErrorMessage();
+        EXPECT_EQ(ftp_->GetFTPFileSize("probe.txt"), 1);
+        const std::string log = server().commandLog();
+        EXPECT_NE(log.find("USER " + std::string(kUser)), std::string::npos);
+        EXPECT_TRUE(log.find("EPSV") != std::string::npos || log.find("PASV") != std::string::npos)
+            << log;
+        EXPECT_EQ(log.find("PORT"), std::string::npos) << log;
+        EXPECT_EQ(log.find("EPRT"), std::string::npos) << log;
+        EXPECT_GE(loop_.yields, 3);  // after attempting, after the session, after connecting
+    }
 }
 
 // The server's reply, or the layer's text when there is none. Each try has a fresh client.
@@ -209,19 +214,26 @@ TEST_F(CftpTest, RemoteFileTimes) {
 
 // --- Download ---------------------------------------------------------------------------
 
-class CftpDownloadSizes : public CftpTest, public ::testing::WithParamInterface<std::int32_t> {};
+// Each row: a size, and whether the whole-file call moves it (without events) or the chunked
+// one.
+class CftpDownloadSizes : public CftpTest,
+                          public ::testing::WithParamInterface<std::tuple<std::int32_t, bool>> {};
 
 TEST_P(CftpDownloadSizes, ArrivesByteForByteWithTheDesignedEvents) {
-    const std::int32_t size = GetParam();
+    const auto [size, whole] = GetParam();
     const std::string bytes = testBytes(static_cast<std::size_t>(size), 7u + size);
     ASSERT_TRUE(serve("data.qk", bytes));
-    ASSERT_TRUE(ftp_->FTPDownloadFile(local("temp.qk"), "data.qk")) << ftp_->GetLastErrorMessage();
+    ASSERT_TRUE(whole ? ftp_->SimpleFTPGetFile(local("temp.qk"), "data.qk")
+                      : ftp_->FTPDownloadFile(local("temp.qk"), "data.qk"))
+        << ftp_->GetLastErrorMessage();
     EXPECT_TRUE(readBytes(local("temp.qk")) == bytes);
-    EXPECT_EQ(events_, transferEvents(size, true));
+    EXPECT_EQ(events_, whole ? std::vector<Event>{} : transferEvents(size, true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, CftpDownloadSizes,
-                         ::testing::Values(1, 254, 255, 256, 255 * 4, 1024 * 1024 + 17));
+                         ::testing::Combine(::testing::Values(1, 254, 255, 256, 255 * 4,
+                                                              1024 * 1024 + 17),
+                                            ::testing::Bool()));
 
 TEST_F(CftpTest, ReadsEverythingTheServerSendsBeyondTheListedSize) {
     const std::string bytes = testBytes(1000, 3);
@@ -282,6 +294,8 @@ INSTANTIATE_TEST_SUITE_P(
         Misbehaviour{
             "FewerBytesThanListed", FtpFaults{.listSizeDelta = 100},
             "InternetReadFile error code: 12030 Message: " + message(inet::kConnectionAborted)},
+        Misbehaviour{"FailedAtItsEnd", FtpFaults{.failAfterData = true},
+                     "451 Transfer failed at the server's end.\r\n"},
         // Listed as 3010: the data ends where the short last chunk was due.
         Misbehaviour{
             "FewerBytesInLastChunk", FtpFaults{.listSizeDelta = 10},
@@ -302,20 +316,24 @@ TEST_F(CftpTest, AResetThatCameDuringTheOpenIsMetByTheRead) {
 
 // --- Upload -----------------------------------------------------------------------------
 
-class CftpUploadSizes : public CftpTest, public ::testing::WithParamInterface<std::int32_t> {};
+class CftpUploadSizes : public CftpTest,
+                        public ::testing::WithParamInterface<std::tuple<std::int32_t, bool>> {};
 
 TEST_P(CftpUploadSizes, ArrivesByteForByteWithTheDesignedEvents) {
-    const std::int32_t size = GetParam();
+    const auto [size, whole] = GetParam();
     const std::string bytes = testBytes(static_cast<std::size_t>(size), 100u + size);
     writeBytes(local("K9-100234.txt"), bytes);
     ASSERT_TRUE(connect());
-    ASSERT_TRUE(ftp_->FTPUploadFile(local("K9-100234.txt"), "K9-100234.txt"))
+    ASSERT_TRUE(whole ? ftp_->SimpleFTPPutFile(local("K9-100234.txt"), "K9-100234.txt")
+                      : ftp_->FTPUploadFile(local("K9-100234.txt"), "K9-100234.txt"))
         << ftp_->GetLastErrorMessage();
     EXPECT_TRUE(server().readFile(kUser, "K9-100234.txt") == bytes);
-    EXPECT_EQ(events_, transferEvents(size, false));
+    EXPECT_EQ(events_, whole ? std::vector<Event>{} : transferEvents(size, false));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, CftpUploadSizes, ::testing::Values(0, 90, 600, 1024 * 1024));
+INSTANTIATE_TEST_SUITE_P(Sizes, CftpUploadSizes,
+                         ::testing::Combine(::testing::Values(0, 90, 600, 1024 * 1024),
+                                            ::testing::Bool()));
 
 // Refused, rejected or raised: never an upload reported that did not happen, and the client
 // goes on.
@@ -329,6 +347,14 @@ TEST_F(CftpTest, FailedUploads) {
     EXPECT_EQ(upload(" ", "x.txt"), "");
     EXPECT_EQ(upload(local("x.txt"), ""), "");
     EXPECT_EQ(upload(local("up.txt"), "no-such-folder/up.txt").substr(0, 4), "550 ");
+    // The whole-file calls record their own labels.
+    EXPECT_EQ(failure([&] { return ftp_->SimpleFTPPutFile(local("absent.txt"), "a.txt"); }),
+              "SimpleFtpPutFile error code: 2 Message: ");
+    EXPECT_EQ(
+        failure([&] { return ftp_->SimpleFTPGetFile(local("a.txt"), "absent.txt"); }).substr(0, 4),
+        "550 ");
+    EXPECT_EQ(failure([&] { return ftp_->SimpleFTPGetFile(local("no/such/a.txt"), "up.txt"); }),
+              "SimpleFtpGetFile error code: 2 Message: ");
     EXPECT_TRUE(events_.empty());
     server().setFaults(FtpFaults{.rejectStore = true});  // at its end
     EXPECT_EQ(upload(local("up.txt"), "up.txt"),

@@ -3,7 +3,11 @@
 
 Usage:
   k9_ftp_server.py --root DIR [--port N] [--state DIR] [--watch-stdin [--cleanup DIR]]
+                   [--tls-cert FILE --tls-key FILE [--tls-required]]
                    --account USER:PASSWORD:HOMEDIR [--account ...]
+
+With --tls-cert and --tls-key the server offers explicit TLS (AUTH TLS, PBSZ, PROT P) on the
+control and data connections; with --tls-required as well it serves nobody in clear.
 
 A relative HOMEDIR lies under --root and is created if missing. When the server listens it
 prints one line "K9FTP READY port=N" on stdout. Everything else goes to the state folder:
@@ -20,6 +24,8 @@ so a test can change them while the server runs. Keys (all optional):
                    connection and answers "426 Connection closed; transfer aborted."
   reset_data       true: as drop_data, but the data connection is reset (RST)
   stall_data       true: RETR sends the first half of the file, then nothing more
+  fail_after_data  true: RETR sends the whole file, closes the data connection and answers
+                   "451 Transfer failed at the server's end."
   stall_login      true: a new connection gets no greeting at all
   list_size_delta  N: listings report every file's size plus N bytes
   reject_store     true: a completed STOR is answered "552 Requested file action aborted.
@@ -46,7 +52,7 @@ import threading
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.filesystems import AbstractedFS
-from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.handlers import DTPHandler, FTPHandler, TLS_DTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 LOGGER = logging.getLogger("k9ftp")
@@ -55,6 +61,7 @@ REPLY_REFUSE_LOGIN = "530 Login refused."
 REPLY_REFUSE_LIST = "550 Listing refused."
 REPLY_RETR_550 = "550 File unavailable."
 REPLY_DROPPED = "426 Connection closed; transfer aborted."
+REPLY_FAILED_AT_END = "451 Transfer failed at the server's end."
 REPLY_REJECT_STORE = "552 Requested file action aborted. Exceeded storage allocation."
 REPLY_NO_MDTM = "502 Command not implemented."
 
@@ -193,7 +200,7 @@ class K9Handler(FTPHandler):
             self.respond(REPLY_RETR_550)
             return None
         mode = None
-        for name in ("drop_data", "reset_data", "stall_data"):
+        for name in ("drop_data", "reset_data", "stall_data", "fail_after_data"):
             if self.fault(name):
                 mode = name
                 break
@@ -205,7 +212,7 @@ class K9Handler(FTPHandler):
         except OSError as err:
             self.respond("550 %s." % os.strerror(err.errno))
             return None
-        self._faulty_retr = (data[:len(data) // 2], mode)
+        self._faulty_retr = (data if mode == "fail_after_data" else data[:len(data) // 2], mode)
         if self.data_channel is not None:
             self.respond("125 Data connection already open. Transfer starting.")
             self._start_faulty_retr()
@@ -245,10 +252,22 @@ class K9Handler(FTPHandler):
             if mode == "reset_data":
                 dc.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
                                      struct.pack("ii", 1, 0))
-            dc._resp = (REPLY_DROPPED, logging.info)
+            dc._resp = (REPLY_FAILED_AT_END if mode == "fail_after_data" else REPLY_DROPPED,
+                        logging.info)
             dc.close()
 
         poller = self.ioloop.call_every(0.005, finish_when_sent)
+
+
+class K9TLSDTPHandler(K9DTPHandler, TLS_DTPHandler):
+    def readable(self):
+        # pyftpdlib takes a data connection that speaks before its RETR or STOR for one whose
+        # client went away; curl shakes hands on it right after connecting.
+        return True if self._ssl_accepting else super().readable()
+
+
+class K9TLSHandler(K9Handler, TLS_FTPHandler):
+    dtp_handler = K9TLSDTPHandler
 
 
 def parse_account(text):
@@ -280,6 +299,9 @@ def main():
     parser.add_argument("--watch-stdin", action="store_true")
     parser.add_argument("--cleanup", default=None,
                         help="folder to remove when stdin closes (with --watch-stdin)")
+    parser.add_argument("--tls-cert", default=None)
+    parser.add_argument("--tls-key", default=None)
+    parser.add_argument("--tls-required", action="store_true")
     args = parser.parse_args()
 
     root = os.path.abspath(args.root)
@@ -305,8 +327,15 @@ def main():
     K9Handler.authorizer = authorizer
     K9Handler.faults = FaultFile(os.path.join(state, "faults.json"))
     K9Handler.command_log = os.path.join(state, "commands.log")
+    ftp_handler = K9Handler
+    if args.tls_cert:
+        ftp_handler = K9TLSHandler
+        ftp_handler.certfile = args.tls_cert
+        ftp_handler.keyfile = args.tls_key
+        ftp_handler.tls_control_required = args.tls_required
+        ftp_handler.tls_data_required = args.tls_required
 
-    server = FTPServer(("127.0.0.1", args.port), K9Handler)
+    server = FTPServer(("127.0.0.1", args.port), ftp_handler)
     port = server.socket.getsockname()[1]
     if args.watch_stdin:
         threading.Thread(target=watch_stdin, args=(args.cleanup,), daemon=True).start()

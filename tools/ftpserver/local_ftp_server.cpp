@@ -68,7 +68,8 @@ bool reaped(pid_t pid, std::chrono::steady_clock::duration within) {
 
 }  // namespace
 
-LocalFtpServer::LocalFtpServer(std::vector<FtpAccount> accounts) : accounts_(std::move(accounts)) {
+LocalFtpServer::LocalFtpServer(std::vector<FtpAccount> accounts, FtpServerTls tls)
+    : accounts_(std::move(accounts)), tls_(std::move(tls)) {
     std::string pattern = (fs::temp_directory_path() / "k9ftp-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot create a folder for the FTP server");
@@ -106,6 +107,12 @@ void LocalFtpServer::start() {
     for (const FtpAccount& account : accounts_) {
         args.push_back("--account");
         args.push_back(account.user + ":" + account.password + ":" + account.home);
+    }
+    if (!tls_.certFile.empty()) {
+        args.insert(args.end(), {"--tls-cert", tls_.certFile, "--tls-key", tls_.keyFile});
+        if (tls_.required) {
+            args.push_back("--tls-required");
+        }
     }
     std::vector<char*> argv;
     for (std::string& arg : args) {
@@ -250,7 +257,8 @@ void LocalFtpServer::setFaults(const FtpFaults& f) const {
          << ", \"reject_store\": " << flag(f.rejectStore)
          << ", \"short_store\": " << flag(f.shortStore)
          << ", \"slow_final_reply\": " << f.slowFinalReply
-         << ", \"refuse_mdtm\": " << flag(f.refuseMdtm) << "}\n";
+         << ", \"refuse_mdtm\": " << flag(f.refuseMdtm)
+         << ", \"fail_after_data\": " << flag(f.failAfterData) << "}\n";
     // Renamed into place, so the server never reads half a file.
     const std::string path = state_ + "/faults.json";
     writeFile(path + ".tmp", json.str());

@@ -18,18 +18,27 @@ struct FtpAccount {
 // Ways the local server can misbehave; all off by default. They take effect at the next
 // command the server reads, without a restart.
 struct FtpFaults {
-    bool refuseLogin = false;   // "530 Login refused." whatever the password
-    bool refuseList = false;    // "550 Listing refused." to LIST, NLST and MLSD
-    bool retr550 = false;       // "550 File unavailable." to RETR
-    bool dropData = false;      // RETR: half the file, data connection closed, then a 426
-    bool resetData = false;     // RETR: half the file, then the data connection is reset
-    bool stallData = false;     // RETR: half the file, then silence
-    bool stallLogin = false;    // a new connection gets no greeting
-    int listSizeDelta = 0;      // listings report every size plus this
-    bool rejectStore = false;   // a completed STOR is answered with a 552
-    bool shortStore = false;    // a completed STOR is confirmed, but half the file is kept
-    double slowFinalReply = 0;  // seconds between a transfer's data and its final reply
-    bool refuseMdtm = false;    // MDTM is answered "502 Command not implemented."
+    bool refuseLogin = false;    // "530 Login refused." whatever the password
+    bool refuseList = false;     // "550 Listing refused." to LIST, NLST and MLSD
+    bool retr550 = false;        // "550 File unavailable." to RETR
+    bool dropData = false;       // RETR: half the file, data connection closed, then a 426
+    bool resetData = false;      // RETR: half the file, then the data connection is reset
+    bool stallData = false;      // RETR: half the file, then silence
+    bool stallLogin = false;     // a new connection gets no greeting
+    int listSizeDelta = 0;       // listings report every size plus this
+    bool rejectStore = false;    // a completed STOR is answered with a 552
+    bool shortStore = false;     // a completed STOR is confirmed, but half the file is kept
+    double slowFinalReply = 0;   // seconds between a transfer's data and its final reply
+    bool failAfterData = false;  // RETR: the whole file, then "451 Transfer failed at ..."
+    bool refuseMdtm = false;     // MDTM is answered "502 Command not implemented."
+};
+
+// Explicit TLS (AUTH TLS) for a test server: offered when a certificate and its key are given,
+// and with `required` nobody is served in clear.
+struct FtpServerTls {
+    std::string certFile;
+    std::string keyFile;
+    bool required = false;
 };
 
 // The local FTP server (tools/ftpserver/k9_ftp_server.py) on a free loopback port, with a
@@ -38,7 +47,7 @@ struct FtpFaults {
 // destructor. If this process dies first, the server notices and ends too.
 class LocalFtpServer final {
   public:
-    explicit LocalFtpServer(std::vector<FtpAccount> accounts);
+    explicit LocalFtpServer(std::vector<FtpAccount> accounts, FtpServerTls tls = {});
     ~LocalFtpServer();
     LocalFtpServer(const LocalFtpServer&) = delete;
     LocalFtpServer& operator=(const LocalFtpServer&) = delete;
@@ -71,6 +80,7 @@ class LocalFtpServer final {
     void stop();
 
     std::vector<FtpAccount> accounts_;
+    FtpServerTls tls_;
     std::string base_;
     std::string root_;
     std::string state_;

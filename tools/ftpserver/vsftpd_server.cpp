@@ -77,7 +77,7 @@ bool greets(std::uint16_t port) {
 
 }  // namespace
 
-VsftpdServer::VsftpdServer() {
+VsftpdServer::VsftpdServer(FtpServerTls tls) : tls_(std::move(tls)) {
     std::string pattern = (fs::temp_directory_path() / "k9vsftpd-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot create a folder for vsftpd");
@@ -123,6 +123,15 @@ void VsftpdServer::start() {
                "ascii_upload_enable=YES\nascii_download_enable=YES\n"
                "connect_from_port_20=NO\nxferlog_enable=NO\nvsftpd_log_file="
             << base_ << "/log\n";
+        if (!tls_.certFile.empty()) {
+            // vsftpd's own cipher list names one that OpenSSL 3 no longer offers.
+            out << "ssl_enable=YES\nallow_anon_ssl=YES\nrequire_ssl_reuse=YES\nssl_ciphers=HIGH\n"
+                   "rsa_cert_file="
+                << tls_.certFile << "\nrsa_private_key_file=" << tls_.keyFile << "\n";
+            if (tls_.required) {
+                out << "force_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\n";
+            }
+        }
         if (!out) {
             throw std::runtime_error("cannot write " + conf);
         }
