@@ -15,6 +15,7 @@
 #include "run_texts.h"
 #include "sim_serial_line.h"
 #include "sim_unit.h"
+#include "test_certificates.h"
 #include "transfer/cftp.h"
 #include "update/device_link.h"
 
@@ -86,10 +87,37 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
     }
     inline static std::unique_ptr<LocalFtpServer> server_;
     inline static std::vector<std::string> table_;
+    // The client's TLS: none against the plain server, auto against one that speaks TLS.
+    inline static std::unique_ptr<TestCertificates> certs_;
+    // One whole run; its line of the printed table goes to `told`.
+    static void runRow(const Row& row, std::vector<std::string>& told);
+};
+
+// The same rows against a server that offers TLS, as users meet it with ftp_tls = auto.
+class FaultMatrixOverTls : public FaultMatrix {
+  protected:
+    static void SetUpTestSuite() {
+        certs_ = std::make_unique<TestCertificates>();
+        server_.reset(new LocalFtpServer({{kSerial, "4321A9K", kSerial}}, certs_->server()));
+    }
+    static void TearDownTestSuite() {
+        // The rows' sessions were encrypted: the server is remembered as one that speaks TLS.
+        EXPECT_TRUE(fs::exists(certs_->folder() + "/ftp-tls-hosts"));
+        server_.reset();
+        certs_.reset();
+    }
 };
 
 TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
-    const Row& row = GetParam();
+    runRow(GetParam(), table_);
+}
+
+TEST_P(FaultMatrixOverTls, EndsCleanlyWithoutLoss) {
+    std::vector<std::string> untold;
+    runRow(GetParam(), untold);
+}
+
+void FaultMatrix::runRow(const Row& row, std::vector<std::string>& told) {
     SCOPED_TRACE(row.scenario);
     Scenario setup;
     row.arrange(setup);
@@ -106,8 +134,13 @@ TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
         SimUnit unit(setup.unit);
         SimSerialLine line(loop, unit, 1);
         const auto factory = [&loop] {
-            return std::make_shared<cFTP>(
-                loop, InternetSettings{.connectTimeout = 2s, .stallTimeout = 2s});
+            InternetSettings settings{.connectTimeout = 2s, .stallTimeout = 2s};
+            if (certs_) {
+                settings.tls = FtpTls::Auto;
+                settings.caFile = certs_->caFile();
+                settings.tlsHostsFile = certs_->folder() + "/ftp-tls-hosts";
+            }
+            return std::make_shared<cFTP>(loop, settings);
         };
         ControllerHarness h(loop, line, setup.ftpHost.empty() ? server_->hostPort() : setup.ftpHost,
                             factory);
@@ -165,8 +198,8 @@ TEST_P(FaultMatrix, EndsCleanlyWithoutLoss) {
         const char* where[] = {"locations uploaded", "locations kept locally",
                                "locations stay on the unit"};
         outcome += "; " + std::string(where[static_cast<int>(want.locations)]);
-        table_.push_back(row.group + " | " + row.scenario + " | " +
-                         (::testing::Test::HasFailure() ? "FAILED: " : "") + outcome);
+        told.push_back(row.group + " | " + row.scenario + " | " +
+                       (::testing::Test::HasFailure() ? "FAILED: " : "") + outcome);
     }
     EXPECT_EQ(openDescriptors(), descriptorsBefore);
 }
@@ -318,10 +351,11 @@ std::vector<Row> allRows() {
     return rows;
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(allRows()),
-                         [](const ::testing::TestParamInfo<Row>& info) {
-                             return info.param.group + "_" + std::to_string(info.index);
-                         });
+const auto kRowName = [](const ::testing::TestParamInfo<Row>& info) {
+    return info.param.group + "_" + std::to_string(info.index);
+};
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(allRows()), kRowName);
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrixOverTls, ::testing::ValuesIn(allRows()), kRowName);
 
 }  // namespace
 }  // namespace k9
