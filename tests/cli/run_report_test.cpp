@@ -8,7 +8,6 @@
 
 #include "cli/run_report.h"
 #include "cli/terminal_view.h"
-#include "update/run_outcome.h"
 
 namespace k9 {
 namespace {
@@ -164,44 +163,6 @@ TEST(RunReport, JsonEventsCarryTheirTextsAsCleanLinesAndEndWithTheOutcome) {
     const std::vector<int> seen = percents(p.out, std::regex("\"percent\":(\\d+)"));
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << p.out;
     EXPECT_EQ(p.err, "");
-}
-
-TEST(RunOutcome, OneLineSaysHowItEndedAndWhereTheLocationsWent) {
-    const auto record = [](RunEnd end, LocationsFate locations, std::string reason = {}) {
-        RunRecord r;
-        r.end = end;
-        r.locations = locations;
-        r.port = 5;
-        r.edition = 1;
-        r.reason = std::move(reason);
-        r.locationsPath = "/w/K9A1234.txt";
-        return r;
-    };
-    using enum RunEnd;
-    using L = LocationsFate;
-    const struct {
-        RunRecord record;
-        const char* text;
-    } rows[] = {
-        {record(Updated, L::Uploaded), "Sentrel K9 updated."},
-        {record(Updated, L::Unanswered),
-         "Sentrel K9 updated. Its stored locations were not collected: the unit did not offer "
-         "them within 4:00."},
-        {record(Updated, L::Kept),
-         "Sentrel K9 updated. Its stored locations did not reach the server; they are kept in "
-         "/w/K9A1234.txt."},
-        {record(Updated, L::NotReceived, "the K9 stopped sending"),
-         "Sentrel K9 updated. Its stored locations were not received: the K9 stopped sending. "
-         "None were sent to the server."},
-        {record(PortError, L::NotOffered, "No such file or directory"),
-         "COM5 could not be opened: No such file or directory."},
-        {record(ServerFailed, L::NotOffered, "the download failed: 550 No such file.\r\n"),
-         "Sentrel K9 updating unsuccessful: the download failed: 550 No such file."},
-        {record(Stopped, L::NotOffered), "Sentrel K9 update stopped."},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(outcomeText(row.record), row.text);
-    }
 }
 
 TEST(Answers, YesUpToItsCountThenTheTerminalOrNo) {
