@@ -158,7 +158,7 @@ void MainForm::Form_Unload() {
     controller_.ClosePortAndReset();
     const int selected = view_.selectedPort();
     // A chosen port unplugged before the close is still the user's choice.
-    const std::string port = selected >= 0        ? savedPortValue(view_.portEntry(selected))
+    const std::string port = selected >= 0            ? savedPortValue(view_.portEntry(selected))
                              : refresh_.chosen() != 0 ? std::to_string(refresh_.chosen())
                                                       : std::string();
     if (!sIniFile_.empty()) {

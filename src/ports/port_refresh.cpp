@@ -49,9 +49,9 @@ void PortRefresh::refresh() {
         last_ = std::move(now);
     }
     const int selected = view_.selectedPort();
-    const int keep = chosen_ != 0                   ? chosen_
-                     : selected < 0                 ? 0
-                                                    : entryPortNumber(view_.portEntry(selected));
+    const int keep = chosen_ != 0   ? chosen_
+                     : selected < 0 ? 0
+                                    : entryPortNumber(view_.portEntry(selected));
     discovery_.rebuild();
     ++rebuilds_;
     for (int i = 0; keep != 0 && i < view_.portCount(); ++i) {
