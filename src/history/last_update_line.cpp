@@ -51,4 +51,11 @@ void LastUpdateLine::serialNumberReceived(const std::string& serial) {
     shown_ = true;
 }
 
+void LastUpdateLine::runEnded(const RunRecord& record) {
+    // The run just ended is the unit's history now: "Last updated ... today."
+    if (shown_ && !record.serialNumber.empty()) {
+        view_.setStatusAside(lastUpdateText(store_, record.serialNumber, now_()));
+    }
+}
+
 }  // namespace k9

@@ -19,7 +19,7 @@ std::string lastUpdateText(HistoryStore& store, const std::string& serial, std::
 std::vector<std::string> historyTraceLines(HistoryStore& store, const std::string& serial);
 
 // The window's line under the status text once the unit's serial number has arrived: when the
-// unit was last updated. It goes when the next run starts.
+// unit was last updated, told again when the run has ended. It goes when the next run starts.
 class LastUpdateLine final : public RunObserver {
   public:
     using WallClock = std::function<std::time_t()>;
@@ -30,6 +30,7 @@ class LastUpdateLine final : public RunObserver {
 
     void runStarted(const RunStart&) override;
     void serialNumberReceived(const std::string& serial) override;
+    void runEnded(const RunRecord& record) override;
 
   private:
     HistoryStore& store_;
