@@ -5,6 +5,7 @@
 
 #include "config/program_vars.h"
 #include "devices/port_probe.h"
+#include "config/settings_line.h"
 #include "platform/event_loop.h"
 #include "platform/file_table.h"
 #include "platform/main_view.h"
@@ -31,13 +32,11 @@ std::string openFailureText(std::int32_t number) {
 }  // namespace
 
 std::int16_t portNumberFromEntry(const std::string& entry) {
-    std::size_t begin = entry.find_first_not_of(' ');
-    std::size_t end = entry.find_last_not_of(' ');
-    if (begin == std::string::npos) {
+    std::string_view digits = trimBlanks(entry);
+    if (digits.empty()) {
         throw RuntimeError(err::kTypeMismatch, "Port list", "Type mismatch");
     }
-    std::string_view digits(entry.data() + begin, end - begin + 1);
-    if (!digits.empty() && digits.front() == '+') {
+    if (digits.front() == '+') {
         digits.remove_prefix(1);
     }
     long value = 0;
