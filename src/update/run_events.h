@@ -16,9 +16,8 @@
 namespace k9 {
 
 struct RunStart {
-    int port = 0;        // the COM number chosen
-    std::string device;  // the device it stands for
-    int edition = -1;    // the file list's index
+    int port = 0;      // the COM number chosen
+    int edition = -1;  // the file list's index
     std::string remoteFile;
     std::string workFolder;
     std::string server;  // host, or host:port
