@@ -43,44 +43,6 @@ std::string terminalText(const std::string& text) {
     return out;
 }
 
-const char* endName(RunEnd end) {
-    switch (end) {
-        case RunEnd::Updated:
-            return "updated";
-        case RunEnd::Failed:
-            return "failed";
-        case RunEnd::NoAnswer:
-            return "no answer";
-        case RunEnd::ServerFailed:
-            return "server";
-        case RunEnd::PortError:
-            return "port";
-        case RunEnd::Stopped:
-            return "stopped";
-        case RunEnd::None:
-            break;
-    }
-    return "none";
-}
-
-const char* locationsName(LocationsFate fate) {
-    switch (fate) {
-        case LocationsFate::Declined:
-            return "declined";
-        case LocationsFate::Unanswered:
-            return "not collected";
-        case LocationsFate::Uploaded:
-            return "uploaded";
-        case LocationsFate::Kept:
-            return "kept";
-        case LocationsFate::NotReceived:
-            return "not received";
-        case LocationsFate::NotOffered:
-            break;
-    }
-    return "not offered";
-}
-
 const char* answerName(MessageAnswer answer) {
     switch (answer) {
         case MessageAnswer::Yes:
@@ -386,8 +348,8 @@ void RunReport::runEnded(const RunRecord& record) {
     const std::string outcome = outcomeText(record);
     if (style_ == ReportStyle::Json) {
         json("\"event\":\"outcome\",\"code\":" + std::to_string(code) + ",\"end\":\"" +
-             endName(record.end) + "\",\"locations\":\"" + locationsName(record.locations) +
-             "\",\"text\":" + jsonString(outcome));
+             std::string(runEndWord(record.end)) + "\",\"locations\":\"" +
+             std::string(locationsWord(record.locations)) + "\",\"text\":" + jsonString(outcome));
         return;
     }
     err_ << std::flush;

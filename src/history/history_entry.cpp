@@ -1,57 +1,13 @@
 #include "history/history_entry.h"
 
+#include "update/run_outcome.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
 
 namespace k9 {
 namespace {
-
-// A value's stored word and its text for people; the first row of a table stands in for a
-// value it lacks.
-template <typename E>
-struct Words {
-    E value;
-    std::string_view word;
-    const char* text;
-};
-constexpr std::array kEnds = {
-    Words<RunEnd>{RunEnd::None, "none", "not ended"},
-    Words<RunEnd>{RunEnd::Updated, "updated", "updated"},
-    Words<RunEnd>{RunEnd::Failed, "failed", "failed"},
-    Words<RunEnd>{RunEnd::NoAnswer, "no-answer", "no answer"},
-    Words<RunEnd>{RunEnd::ServerFailed, "server-failed", "server failed"},
-    Words<RunEnd>{RunEnd::PortError, "port-error", "port error"},
-    Words<RunEnd>{RunEnd::Stopped, "stopped", "stopped"},
-};
-constexpr std::array kFates = {
-    Words<LocationsFate>{LocationsFate::NotOffered, "not-offered", "not offered"},
-    Words<LocationsFate>{LocationsFate::Declined, "declined", "declined"},
-    Words<LocationsFate>{LocationsFate::Unanswered, "unanswered", "no answer"},
-    Words<LocationsFate>{LocationsFate::Uploaded, "uploaded", "uploaded"},
-    Words<LocationsFate>{LocationsFate::Kept, "kept", "kept"},
-    Words<LocationsFate>{LocationsFate::NotReceived, "not-received", "not received"},
-};
-
-template <typename E, std::size_t N>
-const Words<E>& byValue(const std::array<Words<E>, N>& table, E value) {
-    for (const Words<E>& w : table) {
-        if (w.value == value) {
-            return w;
-        }
-    }
-    return table.front();
-}
-
-template <typename E, std::size_t N>
-std::optional<E> byWord(const std::array<Words<E>, N>& table, std::string_view word) {
-    for (const Words<E>& w : table) {
-        if (w.word == word) {
-            return w.value;
-        }
-    }
-    return std::nullopt;
-}
 
 struct Edition {
     const char* file;
@@ -92,34 +48,6 @@ std::optional<HistoryEntry> historyEntryFor(const RunRecord& run, const std::str
         return std::nullopt;
     }
     return HistoryEntry{0, run, version};
-}
-
-std::string_view runEndWord(RunEnd end) {
-    return byValue(kEnds, end).word;
-}
-
-std::optional<RunEnd> runEndFromWord(std::string_view word) {
-    return byWord(kEnds, word);
-}
-
-std::string_view locationsWord(LocationsFate fate) {
-    return byValue(kFates, fate).word;
-}
-
-std::optional<LocationsFate> locationsFromWord(std::string_view word) {
-    return byWord(kFates, word);
-}
-
-std::string runEndText(RunEnd end) {
-    return byValue(kEnds, end).text;
-}
-
-std::string locationsText(const RunRecord& run) {
-    const std::string text = byValue(kFates, run.locations).text;
-    if (run.locations == LocationsFate::Kept && !run.locationsPath.empty()) {
-        return text + " in " + run.locationsPath;
-    }
-    return text;
 }
 
 std::string editionTitle(const RunRecord& run) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "update/run_outcome.h"
 #include "update/run_record.h"
 
 namespace k9 {
@@ -22,16 +23,7 @@ struct HistoryEntry {
 // The record of a run that got a serial number; none for the others.
 std::optional<HistoryEntry> historyEntryFor(const RunRecord& run, const std::string& version);
 
-// Stored words, which never change: "updated", "no-answer", ...; and back. None for a word
-// this version does not know.
-std::string_view runEndWord(RunEnd end);
-std::optional<RunEnd> runEndFromWord(std::string_view word);
-std::string_view locationsWord(LocationsFate fate);
-std::optional<LocationsFate> locationsFromWord(std::string_view word);
-
-// For people: "no answer", "kept in /path", "Cameras & Schools".
-std::string runEndText(RunEnd end);
-std::string locationsText(const RunRecord& run);
+// For people: "Cameras & Schools".
 std::string editionTitle(const RunRecord& run);
 std::string fileTitle(const std::string& remoteFile);
 // The server file of an edition by its list index (0 cameras, 1 schools, 2 test); empty for

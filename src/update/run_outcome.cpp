@@ -1,5 +1,6 @@
 #include "update/run_outcome.h"
 
+#include <array>
 #include <cstdio>
 
 #include "update/location_upload.h"
@@ -7,6 +8,52 @@
 
 namespace k9 {
 namespace {
+
+// A value's stored word and its text for people; the first row of a table stands in for a
+// value it lacks.
+template <typename E>
+struct Words {
+    E value;
+    std::string_view word;
+    const char* text;
+};
+constexpr std::array kEnds = {
+    Words<RunEnd>{RunEnd::None, "none", "not ended"},
+    Words<RunEnd>{RunEnd::Updated, "updated", "updated"},
+    Words<RunEnd>{RunEnd::Failed, "failed", "failed"},
+    Words<RunEnd>{RunEnd::NoAnswer, "no-answer", "no answer"},
+    Words<RunEnd>{RunEnd::ServerFailed, "server-failed", "server failed"},
+    Words<RunEnd>{RunEnd::PortError, "port-error", "port error"},
+    Words<RunEnd>{RunEnd::Stopped, "stopped", "stopped"},
+};
+constexpr std::array kFates = {
+    Words<LocationsFate>{LocationsFate::NotOffered, "not-offered", "not offered"},
+    Words<LocationsFate>{LocationsFate::Declined, "declined", "declined"},
+    Words<LocationsFate>{LocationsFate::Unanswered, "unanswered", "no answer"},
+    Words<LocationsFate>{LocationsFate::Uploaded, "uploaded", "uploaded"},
+    Words<LocationsFate>{LocationsFate::Kept, "kept", "kept"},
+    Words<LocationsFate>{LocationsFate::NotReceived, "not-received", "not received"},
+};
+
+template <typename E, std::size_t N>
+const Words<E>& byValue(const std::array<Words<E>, N>& table, E value) {
+    for (const Words<E>& w : table) {
+        if (w.value == value) {
+            return w;
+        }
+    }
+    return table.front();
+}
+
+template <typename E, std::size_t N>
+std::optional<E> byWord(const std::array<Words<E>, N>& table, std::string_view word) {
+    for (const Words<E>& w : table) {
+        if (w.word == word) {
+            return w.value;
+        }
+    }
+    return std::nullopt;
+}
 
 std::string withReason(const std::string& head, const std::string& reason) {
     const std::string why = oneLine(reason);
@@ -94,6 +141,34 @@ std::string outcomeText(const RunRecord& r, const std::string& deviceName) {
             break;
     }
     return deviceName + " has not been updated.";
+}
+
+std::string_view runEndWord(RunEnd end) {
+    return byValue(kEnds, end).word;
+}
+
+std::optional<RunEnd> runEndFromWord(std::string_view word) {
+    return byWord(kEnds, word);
+}
+
+std::string_view locationsWord(LocationsFate fate) {
+    return byValue(kFates, fate).word;
+}
+
+std::optional<LocationsFate> locationsFromWord(std::string_view word) {
+    return byWord(kFates, word);
+}
+
+std::string runEndText(RunEnd end) {
+    return byValue(kEnds, end).text;
+}
+
+std::string locationsText(const RunRecord& run) {
+    const std::string text = byValue(kFates, run.locations).text;
+    if (run.locations == LocationsFate::Kept && !run.locationsPath.empty()) {
+        return text + " in " + run.locationsPath;
+    }
+    return text;
 }
 
 }  // namespace k9

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "update/run_record.h"
 
@@ -13,6 +15,17 @@ std::string outcomeText(const RunRecord& record, const std::string& deviceName =
 // Text from a message or a server's reply as one line: line breaks become "; ", blanks and
 // full stops at the ends go.
 std::string oneLine(std::string text);
+
+// The words a run's end and its locations are stored and reported by, which never change:
+// "updated", "no-answer", ...; and back, none for a word this version does not know.
+std::string_view runEndWord(RunEnd end);
+std::optional<RunEnd> runEndFromWord(std::string_view word);
+std::string_view locationsWord(LocationsFate fate);
+std::optional<LocationsFate> locationsFromWord(std::string_view word);
+
+// For people: "no answer", "kept in /path".
+std::string runEndText(RunEnd end);
+std::string locationsText(const RunRecord& run);
 
 // "2:00" for 120000 ms.
 std::string minutesText(std::int64_t ms);

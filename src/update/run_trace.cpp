@@ -56,7 +56,7 @@ const char* stageMeaning(Stage stage) {
     return "finished";
 }
 
-const char* locationsText(const RunRecord& r) {
+const char* locationsSentence(const RunRecord& r) {
     switch (r.locations) {
         case LocationsFate::Uploaded:
             return "uploaded to the server";
@@ -287,7 +287,7 @@ void RunTrace::runEnded(const RunRecord& record) {
     trace_.line("result", "last stage " + std::to_string(static_cast<int>(record.lastStage)) +
                               ", retry count " + std::to_string(retryCount_) + ", port " +
                               (line_.portOpen() ? "open" : "closed"));
-    trace_.line("result", std::string("driver's locations ") + locationsText(record));
+    trace_.line("result", std::string("driver's locations ") + locationsSentence(record));
     trace_.close("run ended after " + std::to_string(trace_.elapsedMs()) + " ms");
 }
 

@@ -100,7 +100,4 @@ class RunTrace final : public RunObserver {
     int depth_ = 0;
 };
 
-// Why a run did not end well, in words for a person; empty for a run that did.
-std::string runEndText(const RunRecord& record);
-
 }  // namespace k9

@@ -148,7 +148,7 @@ TEST(RunReport, JsonEventsCarryTheirTextsAsCleanLinesAndEndWithTheOutcome) {
     const std::vector<std::string> events = split(p.out);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back(),
-              R"({"event":"outcome","code":0,"end":"updated","locations":"not collected",)"
+              R"({"event":"outcome","code":0,"end":"updated","locations":"unanswered",)"
               R"("text":"Sentrel K9 updated. Its stored locations were not collected: the unit )"
               R"(did not offer them within 2:00."})");
     EXPECT_NE(p.out.find(R"({"event":"status","lines":["Data sent to K9.","Select 'Y' or 'N'."]})"),
