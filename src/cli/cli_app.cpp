@@ -54,29 +54,6 @@ bool testEditionEnabled(const std::string& folder) {
     return text && parseIniText(*text).test == "t";
 }
 
-int exitCodeFor(const RunRecord& run) {
-    switch (run.end) {
-        case RunEnd::Updated: {
-            const bool stayed = run.locations == LocationsFate::Kept ||
-                                run.locations == LocationsFate::NotReceived ||
-                                (run.earlierKept > 0 && !run.earlierKeptSent);
-            return stayed ? exitcode::kLocationsKept : exitcode::kUpdated;
-        }
-        case RunEnd::NoAnswer:
-            return exitcode::kNoAnswer;
-        case RunEnd::ServerFailed:
-            return exitcode::kServer;
-        case RunEnd::PortError:
-            return exitcode::kPort;
-        case RunEnd::Stopped:
-            return exitcode::kInterrupted;
-        case RunEnd::Failed:
-        case RunEnd::None:
-            break;
-    }
-    return exitcode::kFailed;
-}
-
 struct RunSetup {
     CliOptions options;
     AppConfig config;
@@ -89,7 +66,6 @@ int runUpdate(const RunSetup& setup) {
     QtEventLoop loop;
     const ReportStyle style = styleFor(o);
     RunReport report(style, std::cout, std::cerr, [&loop] { return loop.tickMs(); });
-    report.setExitCode(exitCodeFor);
     report.setPortName("COM" + std::to_string(port) + " (" + setup.config.devicePath(port) + ")");
     report.setPortCause([&setup](int p) { return portOpenCause(setup.config.devicePath(p)); });
     Answers answers(o.yes, o.retries, ::isatty(STDIN_FILENO) != 0, std::cin, std::cerr);

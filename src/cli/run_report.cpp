@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "cli/cli_options.h"
 #include "update/device_link.h"
 #include "update/run_outcome.h"
 
@@ -56,6 +57,29 @@ const char* answerName(MessageAnswer answer) {
 }
 
 }  // namespace
+
+int exitCodeFor(const RunRecord& run) {
+    switch (run.end) {
+        case RunEnd::Updated: {
+            const bool stayed = run.locations == LocationsFate::Kept ||
+                                run.locations == LocationsFate::NotReceived ||
+                                (run.earlierKept > 0 && !run.earlierKeptSent);
+            return stayed ? exitcode::kLocationsKept : exitcode::kUpdated;
+        }
+        case RunEnd::NoAnswer:
+            return exitcode::kNoAnswer;
+        case RunEnd::ServerFailed:
+            return exitcode::kServer;
+        case RunEnd::PortError:
+            return exitcode::kPort;
+        case RunEnd::Stopped:
+            return exitcode::kInterrupted;
+        case RunEnd::Failed:
+        case RunEnd::None:
+            break;
+    }
+    return exitcode::kFailed;
+}
 
 std::string jsonString(const std::string& text) {
     std::string s = "\"";
@@ -339,7 +363,7 @@ void RunReport::runEnded(const RunRecord& record) {
     // The last status is the outcome, told once below.
     heldStatus_.clear();
     clearLive();
-    const int code = exitCode_ ? exitCode_(record) : 0;
+    const int code = exitCodeFor(record);
     if (record.end == RunEnd::PortError && portCause_ && text()) {
         if (const std::string cause = portCause_(record.port); !cause.empty()) {
             err_ << terminalText(cause) << '\n';

@@ -33,8 +33,6 @@ class RunReport final : public RunObserver {
     void setPortCause(PortCause cause) { portCause_ = std::move(cause); }
     // The line for the unit's port once it is open ("COM1 (/dev/ttyUSB0)").
     void setPortName(std::string name) { portName_ = std::move(name); }
-    // The exit code the outcome carries, from the record.
-    void setExitCode(std::function<int(const RunRecord&)> code) { exitCode_ = std::move(code); }
 
     // A message box of the run: its text, above the live line; a question leaves the line
     // off until it is answered.
@@ -78,7 +76,6 @@ class RunReport final : public RunObserver {
     Clock clock_;
     RunProgress progress_;
     PortCause portCause_;
-    std::function<int(const RunRecord&)> exitCode_;
     std::string portName_;
     std::int16_t retryCount_ = -1;
     std::int64_t tickMs_ = 0;  // when the retry count last changed
@@ -91,6 +88,8 @@ class RunReport final : public RunObserver {
     int toldTenth_ = 0;
 };
 
+// k9update's exit code for how a run ended (see --help).
+int exitCodeFor(const RunRecord& run);
 // The text as a JSON string, quotes included.
 std::string jsonString(const std::string& text);
 // A text of the run as a JSON list of its lines, without CR and trailing blanks.

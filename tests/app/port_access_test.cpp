@@ -12,6 +12,7 @@
 #include "app_test_support.h"
 #include "devices/device_watch.h"
 #include "devices/lock_files.h"
+#include "devices/port_lock.h"
 #include "devices/port_probe.h"
 #include "devices/qt_serial_line.h"
 #include "error_number.h"
@@ -90,6 +91,12 @@ TEST(PortLock, ReadsTheHolderFromTheLockFile) {
     std::ofstream(folder + "/LCK..ttyUSB1") << "99999999\n";  // beyond any pid: stale
     EXPECT_EQ(lockHolder("/dev/ttyUSB0", {folder}), ::getpid());
     EXPECT_EQ(lockHolder("/dev/ttyUSB1", {folder}), 0);
+    // Our own lock on a port names its holder to whoever comes second.
+    const PortLock first(folder + "/COM1.lock");
+    const PortLock second(folder + "/COM1.lock");
+    EXPECT_TRUE(first.held());
+    EXPECT_FALSE(second.held());
+    EXPECT_EQ(second.holder(), ::getpid());
 }
 
 TEST(DeviceWatch, SeesALinkComeAndGoInAFolderThatAppeared) {

@@ -318,28 +318,19 @@ TEST(K9UpdatePorts, NoPortFoundIsSaidWithWhereItLooked) {
     }
 }
 
+// Bad usage as the program tells it: exit code 2, the problem, the hint (the parser's rows are
+// in run_report_test).
 TEST(K9UpdateUsage, BadInputExitsTwoWithTheProblemNamed) {
-    const struct {
-        QStringList args;
-        const char* text;
-    } rows[] = {
-        {{"--frobnicate"}, "Unknown option 'frobnicate'"},
-        {{"--edition", "cameras"}, "--port is missing"},
-        {{"--port", "13", "--edition", "cameras"}, "not '13'"},
-        {{"--port", "x", "--edition", "cameras"}, "not 'x'"},
-        {{"--port", "1"}, "--edition is missing"},
-        {{"--port", "1", "--edition", "trucks"}, "not 'trucks'"},
-        {{"--port", "1", "--edition", "cameras", "--retries", "-1"}, "--retries wants"},
-        {{"--list-ports", "--config", "/no/such.conf"}, "cannot read the configuration file"},
-        {{"--port", "1", "--edition", "cameras", "stray"}, "unexpected argument 'stray'"},
-    };
-    for (const auto& row : rows) {
+    for (const QStringList& args :
+         {QStringList{"--frobnicate"}, QStringList{"--list-ports", "--config", "/no/such.conf"}}) {
         QProcess cli;
-        cli.start(K9UPDATE_PATH, row.args);
+        cli.start(K9UPDATE_PATH, args);
         ASSERT_TRUE(cli.waitForFinished(10000));
         const std::string err = cli.readAllStandardError().toStdString();
-        EXPECT_EQ(cli.exitCode(), 2) << row.text;
-        EXPECT_NE(err.find(row.text), std::string::npos) << err;
+        EXPECT_EQ(cli.exitCode(), 2) << err;
+        EXPECT_NE(err.find(args.size() == 1 ? "Unknown option" : "cannot read the configuration"),
+                  std::string::npos)
+            << err;
         EXPECT_NE(err.find("k9update --help"), std::string::npos) << err;
     }
 }

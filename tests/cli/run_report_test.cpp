@@ -6,8 +6,10 @@
 #include <regex>
 #include <sstream>
 
+#include "cli/cli_options.h"
 #include "cli/run_report.h"
 #include "cli/terminal_view.h"
+#include "update/run_outcome.h"
 
 namespace k9 {
 namespace {
@@ -79,7 +81,6 @@ Printed play(ReportStyle style, const std::vector<At>& events) {
     std::ostringstream out, err;
     std::int64_t now = 0;
     RunReport report(style, out, err, [&now] { return now; });
-    report.setExitCode([](const RunRecord& r) { return r.end == RunEnd::Updated ? 0 : 1; });
     for (const At& at : events) {
         now = at.ms;
         at.event(report);
@@ -163,6 +164,64 @@ TEST(RunReport, JsonEventsCarryTheirTextsAsCleanLinesAndEndWithTheOutcome) {
     const std::vector<int> seen = percents(p.out, std::regex("\"percent\":(\\d+)"));
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << p.out;
     EXPECT_EQ(p.err, "");
+}
+
+// The exit codes scripts rely on, from how a run ended and what became of the locations.
+TEST(RunReport, ExitCodeForEachWayARunEnds) {
+    using enum RunEnd;
+    using L = LocationsFate;
+    const struct {
+        RunEnd end;
+        LocationsFate locations;
+        std::int32_t earlierKept;
+        bool earlierSent;
+        int code;
+    } rows[] = {{Updated, L::Uploaded, 0, false, 0},     {Updated, L::Declined, 2, true, 0},
+                {Updated, L::Kept, 0, false, 6},         {Updated, L::NotReceived, 0, false, 6},
+                {Updated, L::Unanswered, 2, false, 6},   {Failed, L::NotOffered, 0, false, 1},
+                {NoAnswer, L::NotOffered, 0, false, 3},  {ServerFailed, L::NotOffered, 0, false, 4},
+                {PortError, L::NotOffered, 0, false, 5}, {Stopped, L::Kept, 0, false, 130}};
+    for (const auto& row : rows) {
+        RunRecord r;
+        r.end = row.end;
+        r.locations = row.locations;
+        r.earlierKept = row.earlierKept;
+        r.earlierKeptSent = row.earlierSent;
+        EXPECT_EQ(exitCodeFor(r), row.code) << runEndWord(row.end) << " " << row.earlierKept;
+    }
+}
+
+// What the command line asks for, or the one line that names its problem.
+TEST(CommandLine, ModesOptionsAndTheProblemNamed) {
+    const struct {
+        QStringList args;
+        const char* error;  // empty: good
+        CliMode mode;
+        int port, edition;
+    } rows[] = {
+        {{"-p", "5", "-e", "schools", "--yes", "--json"}, "", CliMode::Run, 5, 1},
+        {{"--port", "auto", "--edition", "test"}, "", CliMode::Run, kAutoPort, 2},
+        {{"--list-ports"}, "", CliMode::ListPorts, -1, -1},
+        {{"--send-kept"}, "", CliMode::SendKept, -1, -1},
+        {{"--frobnicate"}, "Unknown option 'frobnicate'"},
+        {{"--edition", "cameras"}, "--port is missing"},
+        {{"--port", "13", "--edition", "cameras"}, "not '13'"},
+        {{"--port", "x", "--edition", "cameras"}, "not 'x'"},
+        {{"--port", "1"}, "--edition is missing"},
+        {{"--port", "1", "--edition", "trucks"}, "not 'trucks'"},
+        {{"--port", "1", "--edition", "cameras", "--retries", "-1"}, "--retries wants"},
+        {{"--port", "1", "--edition", "cameras", "stray"}, "unexpected argument 'stray'"},
+    };
+    for (const auto& row : rows) {
+        const CommandLine cl = parseCommandLine(QStringList{"k9update"} + row.args);
+        SCOPED_TRACE(row.args.join(' ').toStdString());
+        EXPECT_NE(cl.error.find(row.error), std::string::npos) << cl.error;
+        EXPECT_EQ(cl.error.empty(), *row.error == '\0') << cl.error;
+        if (cl.error.empty()) {
+            EXPECT_EQ(std::tie(cl.options.mode, cl.options.port, cl.options.edition),
+                      std::tie(row.mode, row.port, row.edition));
+        }
+    }
 }
 
 TEST(Answers, YesUpToItsCountThenTheTerminalOrNo) {

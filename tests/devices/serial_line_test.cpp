@@ -75,12 +75,14 @@ TEST(QtSerialLine, TellsAMissingPortFromOtherFailures) {
 }
 
 TEST(QtSerialLine, RejectsMalformedSettings) {
-    for (const char* bad : {"38400;N;8;1", "fast,N,8,1", "384x0,N,8,1", "38400,X,8,1"}) {
+    for (const char* bad : {"38400;N;8;1", "fast,N,8,1", "384x0,N,8,1", "38400,X,8,1",
+                            "38400,N,9,1", "38400,N,8,3"}) {
         EXPECT_THROW(parseLineSettings(bad), RuntimeError) << bad;
     }
     const LineSettings s = parseLineSettings("38400,n,8,1");
     EXPECT_EQ(s.baud, 38400);
     EXPECT_EQ(s.parity, 'N');
+    EXPECT_EQ(parseLineSettings("9600,E,7,2").stopBits, 2);
 }
 
 }  // namespace

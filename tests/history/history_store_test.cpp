@@ -137,6 +137,19 @@ TEST_F(HistoryTest, KeepsTheNewestThousandPerUnitAndForgets) {
     EXPECT_EQ(store.runs().size(), 1u);
 }
 
+// A history whose folder cannot be made says so once and never stands in a run's way.
+TEST_F(HistoryTest, AFolderThatCannotBeMadeIsNotedOnce) {
+    writeBytes(dir_ + "/blocker", "a file where the folder should be");
+    HistoryStore store(dir_ + "/blocker/k9updater/history.db", noter());
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(store.add(*historyEntryFor(unitRun("K9A0001", RunEnd::Updated, kNov2), "1.0")),
+                  HistoryStore::Write::Failed);
+    }
+    EXPECT_TRUE(store.runs().empty());
+    ASSERT_EQ(notes_.size(), 1u);
+    EXPECT_NE(notes_[0].find("runs are not recorded"), std::string::npos) << notes_[0];
+}
+
 // A history that cannot be used as it is gets out of the way with one line, and the run's
 // record goes into a fresh one; one from a later version is read but not written.
 TEST_F(HistoryTest, BadHistoriesMoveAsideOrStayUntouched) {

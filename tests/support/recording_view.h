@@ -23,6 +23,7 @@ class RecordingView final : public MainView {
     void setStatusBold(bool b) override { bold = b; }
     void setStatusAlignment(Alignment a) override { alignment = a; }
     void setStatusAside(const std::string& text) override { aside = text; }
+    void setStatusNote(const std::string& text) override { note = text; }
     void setProgress(int value) override;
     int progress() const override { return progressValue; }
     void setCaption(Caption which, const std::string& text) override { captions[which] = text; }
@@ -59,6 +60,7 @@ class RecordingView final : public MainView {
     std::string status;
     std::vector<std::string> statusHistory;
     std::string aside;
+    std::string note;
     double fontSize = 10;
     bool bold = false;
     Alignment alignment = Alignment::Left;

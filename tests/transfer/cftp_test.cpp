@@ -146,6 +146,9 @@ TEST_F(CftpTest, SizesNamesAndRefusedDownloads) {
     server().putFile(kUser, "empty.qk", "");
     server().putFile(kUser, "Cameras.qk", "12345");
     server().putFile(kUser, "Cameras Schools.qk", std::string(77, 'c'));
+    // Not logged in: the whole-file calls fail, never pretend.
+    EXPECT_FALSE(ftp_->SimpleFTPGetFile(local("n.qk"), "present.qk"));
+    EXPECT_FALSE(ftp_->SimpleFTPPutFile(local("n.qk"), "present.qk"));
     ASSERT_TRUE(connect());
     // A known text left behind, to show that the calls below record nothing.
     server().setFaults(FtpFaults{.refuseList = true});

@@ -62,6 +62,7 @@ TEST_F(DeviceLinkTest, SilenceInStageThreeKeepsTheLinkAliveThenGivesUpWithoutThe
     std::int64_t stage3From = -1;
     serial.onWrite = [&](const std::string& bytes) {
         if (bytes == kAck && serial.writes.size() == 1) {
+            EXPECT_EQ(h.view.fontSize, 14);  // the serial number's size, from 12 at the start
             serial.arriveAfter(300, "#FTPPW");
         } else if (bytes == kAck && serial.writes.size() == 2) {
             stage3From = loop.tickMs();
@@ -74,6 +75,9 @@ TEST_F(DeviceLinkTest, SilenceInStageThreeKeepsTheLinkAliveThenGivesUpWithoutThe
         std::count_if(serial.writes.begin(), serial.writes.end(),
                       [&](const auto& w) { return w.first > stage3From && w.second == kAck; }),
         10);
+    for (std::size_t i = 3; i < serial.writes.size(); ++i) {
+        EXPECT_EQ(serial.writes[i].first - serial.writes[i - 1].first, 5000) << i;
+    }
     EXPECT_EQ(h.view.status, kNoAnswer);
     EXPECT_GE(loop.tickMs() - stage3From, 50000);
     EXPECT_LT(loop.tickMs() - stage3From, 53000);

@@ -81,7 +81,7 @@ TEST_F(UpdateRunTest, SuccessWithStoredLocationsReachesBothEnds) {
     EXPECT_EQ(server_->readFile(kSerial, kSerial + ".txt"), options_.locations + "\r\n");
     EXPECT_FALSE(run->h.workFileExists("temp.qk"));
     EXPECT_FALSE(run->h.workFileExists(kSerial + ".txt"));
-    for (int value : {5, 10, 15, 25, 26, 75, 95, 100}) {
+    for (int value : {5, 10, 15, 17, 25, 26, 75, 95, 100}) {
         EXPECT_TRUE(sawProgress(*run, value)) << value;
     }
     EXPECT_TRUE(view.hasStatus("Receiving New Locations from Sentrel K9..."));
@@ -381,6 +381,9 @@ TEST_F(UpdateRunTest, RunsTellTheirEventsInOrder) {
         run->h.controller().cmdGo_Click();
         EXPECT_EQ(log.text, row.events);
         EXPECT_EQ(log.record.locations, row.locations);
+        // A failed run without a trace says how to keep one; the others say nothing.
+        EXPECT_EQ(run->h.view.note.empty(),
+                  log.record.end == RunEnd::Updated || log.record.end == RunEnd::Stopped);
         EXPECT_EQ(log.record.serialNumber, row.events == rows[1].events ? "" : kSerial);
     }
 }
