@@ -36,8 +36,7 @@ QString load(const QByteArray& rtf) {
     return blocksOf(doc);
 }
 
-// What the first character of the first occurrence of `word` is set in: b(old), i(talic),
-// u(nderlined).
+// b(old), i(talic), u(nderlined): the first character of `word`'s first occurrence.
 std::string marksOf(QTextDocument& doc, const QString& word) {
     const QTextCursor found = doc.find(word, 0, QTextDocument::FindCaseSensitively);
     EXPECT_FALSE(found.isNull()) << word.toStdString();
