@@ -60,7 +60,6 @@ class ModalDriver final {
     std::vector<std::unique_ptr<QTimer>> timers_;
 };
 
-// Records each message box and answers it with No or OK.
 class ScriptedMessages final : public MessagePresenter {
   public:
     MessageAnswer show(QWidget*, const Message& message) override {
@@ -108,8 +107,6 @@ class AppTest : public ::testing::Test {
         config.workDir = workDir;
     }
 
-    void TearDown() override { app.reset(); }
-
     // Runs Form_Load, leaving the instructions with "Next" or with the close box.
     bool start(bool next = true) {
         using enum ProbeResult;
@@ -129,11 +126,8 @@ class AppTest : public ::testing::Test {
         driver.when<StartDialog>([this, next](StartDialog& frmStart) {
             instructions = readGuide(frmStart.rtfStart());
             instructionsTitle = frmStart.windowTitle();
-            if (next) {
-                frmStart.findChild<QPushButton*>(QStringLiteral("cmdNext"))->click();
-            } else {
-                frmStart.close();
-            }
+            next ? frmStart.findChild<QPushButton*>(QStringLiteral("cmdNext"))->click()
+                 : (void)frmStart.close();
         });
         return app->start();
     }
@@ -276,14 +270,12 @@ TEST_F(AppTest, FirstStartShowsTheWindowItsMenusAndItsDisplay) {
     }
 
     // The busy pointer does not nest.
-    window().setBusyPointer(true);
-    window().setBusyPointer(true);
-    ASSERT_NE(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    window().setBusyPointer(false);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    window().setBusyPointer(false);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    for (const bool busy : {true, true, false, false}) {
+        window().setBusyPointer(busy);
+        const QCursor* pointer = QApplication::overrideCursor();
+        EXPECT_EQ(pointer != nullptr && pointer->shape() == Qt::WaitCursor, busy);
+        EXPECT_EQ(pointer == nullptr, !busy);
+    }
 
     // Status and progress reach the screen coalesced.
     int barChanges = 0;
@@ -509,11 +501,8 @@ TEST_F(AppTest, AChosenPortIsRememberedWhileItIsUnplugged) {
         emit ui().cboPort->activated(0);
         std::filesystem::remove(link);
         EXPECT_TRUE(processUntil([&] { return ui().cboPort->count() == 0; }));
-        EXPECT_NE(app->window()
-                      .findChild<QLabel*>("lblPortDevice")
-                      ->toolTip()
-                      .indexOf("COM1 is not plugged in"),
-                  -1);
+        const QString tip = window().findChild<QLabel*>("lblPortDevice")->toolTip();
+        EXPECT_TRUE(tip.contains("COM1 is not plugged in")) << tip.toStdString();
         if (back) {
             std::filesystem::create_symlink(pty.path(), link);
             EXPECT_TRUE(processUntil([&] { return selectedPort() == " 1"; }));
@@ -535,7 +524,6 @@ TEST(MessageBoxes, IconButtonsTitleAndLineBreaks) {
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
     } seen;
-    // Shows the message, keeps what its box showed and answers with `click`.
     const auto show = [&](const Message& message, QMessageBox::StandardButton click) {
         driver.when<QMessageBox>([&seen, click](QMessageBox& box) {
             seen = {box.windowTitle(), box.text(), box.icon(), box.standardButtons()};

@@ -43,7 +43,7 @@ class DeviceProbe final : public PortProbe {
 };
 
 PortAccessReport denied(const std::string& group, bool inGroup = false, bool inSession = false) {
-    return {PortAccess::NoPermission, 0, group, inGroup, inSession};
+    return {PortAccess::NoPermission, 0, group, inGroup, inSession, {}};
 }
 
 std::string joinText(const std::string& device) {
@@ -101,15 +101,13 @@ TEST_F(PortDiscoveryTest, FilteredListShowsFreeAndHeldPortsOrSaysWhyNotAndAFailu
         EXPECT_TRUE(view.filterChecked()) << c.name;
         EXPECT_EQ(view.ports, c.entries) << c.name;
         EXPECT_EQ(view.selectedPort(), c.selected) << c.name;
-        if (c.message.empty()) {
-            EXPECT_TRUE(view.messages.empty()) << c.name;
-            continue;
+        ASSERT_EQ(view.messages.size(), c.message.empty() ? 0u : 1u) << c.name;
+        for (const Message& m : view.messages) {
+            EXPECT_EQ(m.text, c.message) << c.name;
+            EXPECT_EQ(m.title, "Sentrel K9 Updater - Com Port Error") << c.name;
+            EXPECT_EQ(m.icon, MessageIcon::None) << c.name;
+            EXPECT_EQ(m.buttons, MessageButtons::Ok) << c.name;
         }
-        ASSERT_EQ(view.messages.size(), 1u) << c.name;
-        EXPECT_EQ(view.messages[0].text, c.message) << c.name;
-        EXPECT_EQ(view.messages[0].title, "Sentrel K9 Updater - Com Port Error") << c.name;
-        EXPECT_EQ(view.messages[0].icon, MessageIcon::None) << c.name;
-        EXPECT_EQ(view.messages[0].buttons, MessageButtons::Ok) << c.name;
     }
 
     // A failing probe falls back to the plain list.

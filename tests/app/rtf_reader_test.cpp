@@ -36,8 +36,7 @@ QString load(const QByteArray& rtf) {
     return blocksOf(doc);
 }
 
-// What the first character of the first occurrence of `word` is set in: b(old), i(talic),
-// u(nderlined).
+// b(old), i(talic), u(nderlined): the first character of `word`'s first occurrence.
 std::string marksOf(QTextDocument& doc, const QString& word) {
     const QTextCursor found = doc.find(word, 0, QTextDocument::FindCaseSensitively);
     EXPECT_FALSE(found.isNull()) << word.toStdString();
@@ -64,35 +63,38 @@ RtfParseResult parse(const QByteArray& rtf, TextSink& sink, const RtfLimits& lim
 }
 
 TEST(RtfReaderTest, ParagraphsLineBreaksTabsCodePage1252EscapesAndUnicode) {
-    EXPECT_EQ(load(R"({\rtf1\ansi First line\line second\par
-Next\tab paragraph.\par
-Last})"),
-              q(u"First line\u2028second\nNext\tparagraph.\nLast"));
-    // CR and LF in the file are not content; a backslash before a line end is \par.
-    EXPECT_EQ(load("{\\rtf1 one\r\ntwo\\\nthree}"), QString("onetwo\nthree"));
-    // A trailing \par leaves an empty last paragraph, as in a word processor.
-    EXPECT_EQ(load(R"({\rtf1 only\par})"), QString("only\n"));
-
-    // \'80-\'9f are the Windows characters, not C1 controls; unassigned bytes show as U+FFFD.
-    EXPECT_EQ(load(R"({\rtf1 \'80 \'93q\'94 \'96 \'97 \'85 \'99 \'9f \'e9\'C9 \'81})"),
-              q(u"\u20AC \u201Cq\u201D \u2013 \u2014 \u2026 \u2122 \u0178 \u00E9\u00C9 "
-                u"\uFFFD"));
-    // Bytes above 0x7F written directly are code page 1252 as well.
-    EXPECT_EQ(load("{\\rtf1 caf\xe9 \x80}"), q(u"caf\u00E9 \u20AC"));
-    EXPECT_EQ(load(R"({\rtf1 a\\b \{c\} d\~e\_f\-g})"), q(u"a\\b {c} d\u00A0e\u2011fg"));
-    EXPECT_EQ(load(R"({\rtf1 \emdash\endash\bullet\lquote\rquote\ldblquote\rdblquote})"),
-              q(u"\u2014\u2013\u2022\u2018\u2019\u201C\u201D"));
-
-    // \uc1 is the default: one fallback character follows \uN and is dropped.
-    EXPECT_EQ(load(R"({\rtf1 \u8211?x})"), q(u"\u2013x"));
-    // A \'hh escape counts as one fallback character.
-    EXPECT_EQ(load(R"({\rtf1 \u8364\'80x})"), q(u"\u20ACx"));
-    // Values above 32767 come as negative numbers; \uc is scoped to its group.
-    EXPECT_EQ(load(R"({\rtf1 \u-4064?})"), q(u"\uF020"));
-    EXPECT_EQ(load(R"({\rtf1 {\uc3 \u955 abc}\u955 xy})"), q(u"\u03BB\u03BBy"));
-    // Surrogate pairs join; a lone surrogate becomes U+FFFD.
-    EXPECT_EQ(load(R"({\rtf1 \u-10179?\u-8704?})"), q(u"\U0001F600"));
-    EXPECT_EQ(load(R"({\rtf1 a\u-10179?b\u-8704?c})"), q(u"a\uFFFDb\uFFFDc"));
+    const std::pair<const char*, const char16_t*> rows[] = {
+        {"{\\rtf1\\ansi First line\\line second\\par\nNext\\tab paragraph.\\par\nLast}",
+         u"First line\u2028second\nNext\tparagraph.\nLast"},
+        // CR and LF in the file are not content; a backslash before a line end is \par.
+        {"{\\rtf1 one\r\ntwo\\\nthree}", u"onetwo\nthree"},
+        // A trailing \par leaves an empty last paragraph, as in a word processor.
+        {R"({\rtf1 only\par})", u"only\n"},
+        // \'80-\'9f are the Windows characters, not C1 controls; unassigned bytes show as U+FFFD.
+        {R"({\rtf1 \'80 \'93q\'94 \'96 \'97 \'85 \'99 \'9f \'e9\'C9 \'81})",
+         u"\u20AC \u201Cq\u201D \u2013 \u2014 \u2026 \u2122 \u0178 \u00E9\u00C9 \uFFFD"},
+        {R"({\rtf1 \'C9\'c9 \'AF\'af \'Fa})", u"\u00C9\u00C9 \u00AF\u00AF \u00FA"},
+        // A broken escape is dropped; what follows it is text.
+        {R"({\rtf1 \'G1 \'9z})", u"G1 z"},
+        // Bytes above 0x7F written directly are code page 1252 as well.
+        {"{\\rtf1 caf\xe9 \x80}", u"caf\u00E9 \u20AC"},
+        {R"({\rtf1 a\\b \{c\} d\~e\_f\-g})", u"a\\b {c} d\u00A0e\u2011fg"},
+        {R"({\rtf1 \emdash\endash\bullet\lquote\rquote\ldblquote\rdblquote})",
+         u"\u2014\u2013\u2022\u2018\u2019\u201C\u201D"},
+        // \uc1 is the default: one fallback character follows \uN and is dropped.
+        {R"({\rtf1 \u8211?x})", u"\u2013x"},
+        // A \'hh escape counts as one fallback character.
+        {R"({\rtf1 \u8364\'80x})", u"\u20ACx"},
+        // Values above 32767 come as negative numbers; \uc is scoped to its group.
+        {R"({\rtf1 \u-4064?})", u"\uF020"},
+        {R"({\rtf1 {\uc3 \u955 abc}\u955 xy})", u"\u03BB\u03BBy"},
+        // Surrogate pairs join; a lone surrogate becomes U+FFFD.
+        {R"({\rtf1 \u-10179?\u-8704?})", u"\U0001F600"},
+        {R"({\rtf1 a\u-10179?b\u-8704?c})", u"a\uFFFDb\uFFFDc"},
+    };
+    for (const auto& [rtf, text] : rows) {
+        EXPECT_EQ(load(rtf).toStdString(), q(text).toStdString()) << rtf;
+    }
 }
 
 TEST(RtfReaderTest, CharacterFormattingFollowsGroupsAndResets) {
@@ -194,24 +196,20 @@ TEST(RtfReaderTest, OutputIsCapped) {
     EXPECT_EQ(doc.characterCount(), static_cast<int>(RtfLimits{}.maxOutput) + 1);
 }
 
-class RtfFileTest : public ::testing::Test {
-  protected:
-    QString write(const QString& name, const QByteArray& bytes) {
-        QFile f(dir_.filePath(name));
+TEST(RtfFileTest, LoadsAFileRefusesWhatCannotBeReadAndReadsAGiantInPart) {
+    QTemporaryDir dir;
+    const auto write = [&dir](const QString& name, const QByteArray& bytes) {
+        QFile f(dir.filePath(name));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
+        EXPECT_EQ(f.write(bytes), bytes.size());
         return f.fileName();
-    }
-    QTemporaryDir dir_;
-};
-
-TEST_F(RtfFileTest, LoadsAFileRefusesWhatCannotBeReadAndReadsAGiantInPart) {
+    };
     QTextDocument doc;
     ASSERT_TRUE(loadRtfFile(doc, write("guide.rtf", R"({\rtf1 {\b Heading}\par Body})")));
     EXPECT_EQ(blocksOf(doc), QString("Heading\nBody"));
 
-    EXPECT_FALSE(loadRtfFile(doc, dir_.filePath("missing.rtf")));
-    EXPECT_FALSE(loadRtfFile(doc, dir_.path()));
+    EXPECT_FALSE(loadRtfFile(doc, dir.filePath("missing.rtf")));
+    EXPECT_FALSE(loadRtfFile(doc, dir.path()));
     EXPECT_FALSE(loadRtfFile(doc, write("notes.txt", "just text")));
     EXPECT_FALSE(loadRtfFile(doc, write("empty.rtf", "")));
     EXPECT_EQ(blocksOf(doc), QString("Heading\nBody"));

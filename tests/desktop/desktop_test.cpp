@@ -114,11 +114,10 @@ TEST(DoneNotifier, TellsEachRunThatEndedWhileTheWindowWasNotActiveAndClickRaises
     for (const Row& row : rows) {
         active = row.active;
         notifier.runEnded(row.record);
-        if (!row.notice.empty()) {
-            expected.push_back(head + row.notice + tail);
-        }
         if (row.notice.empty()) {
             processAWhile();
+        } else {
+            expected.push_back(head + row.notice + tail);
         }
         processUntil([&] { return service.log().size() >= expected.size(); });
         EXPECT_EQ(service.log(), expected) << row.notice;

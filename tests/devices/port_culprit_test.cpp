@@ -14,6 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using Files = std::vector<std::pair<std::string, std::string>>;
 using enum CulpritKind;
+using enum PortSymptom;
 
 // Lays out a machine below `base`: "->target" makes a link, a path ending in "/" a folder.
 void lay(const std::string& base, const Files& files) {
@@ -60,14 +61,28 @@ const Files kKernelLog{
      "4,903,3,-;usb 1-1: usbfs: interface 0 claimed by ch341 while 'brltty' sets config #1\n"
      "6,904,4,-;ch341-uart ttyUSB0: ch341-uart converter now disconnected from ttyUSB0\n"}};
 
-const std::string kBrlttyRule =
-    "/etc/udev/rules.d/86-k9updater-1a86-7523.rules: SUBSYSTEM==\"usb\", "
-    "ENV{PRODUCT}==\"1a86/7523/*\", ENV{SYSTEMD_WANTS}=\"\"";
-const std::string kStopBrltty = "stop it: sudo systemctl stop brltty-udev.service brltty.service";
+const Files kGpsd{{"proc/90/comm", "gpsd\n"},
+                  {"lib/udev/rules.d/60-gpsd.rules",
+                   "ATTRS{idVendor}==\"10c4\", ATTRS{idProduct}==\"ea60\", SYMLINK+=\"gps%n\", "
+                   "ENV{SYSTEMD_WANTS}=\"gpsdctl@%k.service\"\n"}};
+const Files kMinicom{{"proc/4242/comm", "minicom\n"}, {"proc/4242/fd/3", "->/dev/ttyUSB0"}};
+
+const std::string kNode = "/dev/ttyUSB0";
+const std::string kBrlttyLine =
+    "brltty, the braille display service, took the adapter 1a86:7523 for a braille display, so "
+    "/dev/ttyUSB0 went away. If nobody here reads with a braille display, stop it: sudo systemctl "
+    "stop brltty-udev.service brltty.service. Or keep it off this adapter, and plug the adapter in "
+    "again, with this line in /etc/udev/rules.d/86-k9updater-1a86-7523.rules: "
+    "SUBSYSTEM==\"usb\", ENV{PRODUCT}==\"1a86/7523/*\", ENV{SYSTEMD_WANTS}=\"\"";
+const std::string kCameAndWent =
+    kNode + " came and went within seconds; the system log may tell why (sudo dmesg).";
+const std::string kOtherUser =
+    kNode + " is held by a process of another user: ask them, or the administrator, to close it.";
+const std::string kMinicomLine = kNode + " is held by minicom (pid 4242): close it there.";
 
 TEST(PortCulprit, NamesEachCulpritWithItsAdvice) {
-    const std::string node = "/dev/ttyUSB0";
     const UsbIds ch340{0x1a86, 0x7523};
+    using Pieces = std::vector<std::string>;  // of the line; one piece is the whole line
     struct Row {
         const char* name;
         Files files;
@@ -75,114 +90,74 @@ TEST(PortCulprit, NamesEachCulpritWithItsAdvice) {
         std::optional<UsbIds> ids;  // as the caller saw them
         CulpritKind kind;
         long pid;
-        std::vector<std::string> says;  // pieces of the line; one piece is the whole line
+        Pieces says;
     };
     const std::vector<Row> rows{
-        {"brltty runs and its rule takes the adapter",
-         kBrlttyRunning + kBrlttyRules,
-         PortSymptom::Vanished,
-         ch340,
-         Brltty,
-         812,
-         {"brltty, the braille display service, took the adapter 1a86:7523", kStopBrltty,
-          kBrlttyRule}},
-        {"the kernel log names brltty, and gives the ids",
-         kKernelLog,
-         PortSymptom::Vanished,
-         std::nullopt,
-         Brltty,
-         0,
-         {"went away", kBrlttyRule}},
+        {"brltty runs and its rule takes the adapter", kBrlttyRunning + kBrlttyRules, Vanished,
+         ch340, Brltty, 812, Pieces{kBrlttyLine}},
+        {"the kernel log names brltty, and gives the ids", kKernelLog, Vanished, std::nullopt,
+         Brltty, 0, Pieces{kBrlttyLine}},
         {"a local copy of the rules without the adapter stands",
          kBrlttyRunning + kBrlttyRules + Files{{"etc/udev/rules.d/85-brltty.rules", "# none\n"}},
-         PortSymptom::Vanished,
-         ch340,
-         None,
-         0,
-         {node + " came and went within seconds; the system log may tell why (sudo dmesg)."}},
-        {"a rule only in a comment",
-         kBrlttyRunning + kBrlttyRules,
-         PortSymptom::Vanished,
-         UsbIds{0x0403, 0x6001},
-         None,
-         0,
-         {node + " came and went within seconds; the system log may tell why (sudo dmesg)."}},
+         Vanished, ch340, None, 0, Pieces{kCameAndWent}},
+        {"a rule only in a comment", kBrlttyRunning + kBrlttyRules, Vanished,
+         UsbIds{0x0403, 0x6001}, None, 0, Pieces{kCameAndWent}},
         {"ModemManager holds it, seen through its open files",
-         kCh340 + Files{{"proc/300/comm", "ModemManager\n"}, {"proc/300/fd/7", "->" + node}},
-         PortSymptom::Busy,
-         std::nullopt,
-         ModemManager,
-         300,
-         {node + " is held by ModemManager", "lets go within seconds",
-          "/etc/udev/rules.d/70-k9updater-1a86-7523.rules: ATTRS{idVendor}==\"1a86\", "
-          "ATTRS{idProduct}==\"7523\", ENV{ID_MM_DEVICE_IGNORE}=\"1\""}},
+         kCh340 + Files{{"proc/300/comm", "ModemManager\n"}, {"proc/300/fd/7", "->" + kNode}}, Busy,
+         std::nullopt, ModemManager, 300,
+         Pieces{kNode + " is held by ModemManager", "lets go within seconds",
+                "/etc/udev/rules.d/70-k9updater-1a86-7523.rules: ATTRS{idVendor}==\"1a86\", "
+                "ATTRS{idProduct}==\"7523\", ENV{ID_MM_DEVICE_IGNORE}=\"1\""}},
+        // Ids as given, four hex digits each in the rule.
         {"ModemManager hidden, the port its candidate",
          kCh340 + kHiddenModemManager + Files{{"run/udev/data/c188:0", "E:ID_MM_CANDIDATE=1\n"}},
-         PortSymptom::Busy,
-         std::nullopt,
-         ModemManager,
-         300,
-         {"is held by ModemManager", "ENV{ID_MM_DEVICE_IGNORE}"}},
+         Busy, UsbIds{0x2341, 0x0043}, ModemManager, 300,
+         Pieces{"is held by ModemManager",
+                "70-k9updater-2341-0043.rules: ATTRS{idVendor}==\"2341\", "
+                "ATTRS{idProduct}==\"0043\", ENV{ID_MM_DEVICE_IGNORE}=\"1\""}},
         {"ModemManager hidden, the port ignored by it",
          kCh340 + kHiddenModemManager +
              Files{{"run/udev/data/c188:0", "E:ID_MM_CANDIDATE=1\nE:ID_MM_DEVICE_IGNORE=1\n"}},
-         PortSymptom::Busy,
-         std::nullopt,
-         OtherUser,
-         0,
-         {node + " is held by a process of another user: ask them, or the administrator, to "
-                 "close it."}},
+         Busy, std::nullopt, OtherUser, 0, Pieces{kOtherUser}},
         {"gpsd hidden, its rules take the adapter",
-         kCh340 + Files{{"sys/devices/usb1/1-1/idVendor", "10c4\n"},
-                        {"sys/devices/usb1/1-1/idProduct", "ea60\n"},
-                        {"proc/90/comm", "gpsd\n"},
-                        {"run/udev/data/c188:0", "E:SYSTEMD_WANTS=gpsdctl@ttyUSB0.service\n"},
-                        {"lib/udev/rules.d/60-gpsd.rules",
-                         "ATTRS{idVendor}==\"10c4\", ATTRS{idProduct}==\"ea60\", "
-                         "SYMLINK+=\"gps%n\", ENV{SYSTEMD_WANTS}=\"gpsdctl@%k.service\"\n"}},
-         PortSymptom::Busy,
-         std::nullopt,
-         Gpsd,
-         90,
-         {node + " is held by gpsd", "whose udev rules take 10c4:ea60",
-          "sudo gpsdctl remove " + node,
-          "/etc/udev/rules.d/61-k9updater-10c4-ea60.rules: SUBSYSTEM==\"tty\", "
-          "ATTRS{idVendor}==\"10c4\", ATTRS{idProduct}==\"ea60\", ENV{SYSTEMD_WANTS}=\"\""}},
-        {"a terminal program, through its open files",
-         kCh340 + Files{{"proc/4242/comm", "minicom\n"}, {"proc/4242/fd/3", "->" + node}},
-         PortSymptom::Busy,
-         std::nullopt,
-         Process,
-         4242,
-         {node + " is held by minicom (pid 4242): close it there."}},
+         kCh340 + kGpsd +
+             Files{{"sys/devices/usb1/1-1/idVendor", "10c4\n"},
+                   {"sys/devices/usb1/1-1/idProduct", "ea60\n"},
+                   {"run/udev/data/c188:0", "E:SYSTEMD_WANTS=gpsdctl@ttyUSB0.service\n"}},
+         Busy, std::nullopt, Gpsd, 90,
+         Pieces{kNode + " is held by gpsd", "whose udev rules take 10c4:ea60",
+                "sudo gpsdctl remove " + kNode,
+                "/etc/udev/rules.d/61-k9updater-10c4-ea60.rules: SUBSYSTEM==\"tty\", "
+                "ATTRS{idVendor}==\"10c4\", ATTRS{idProduct}==\"ea60\", ENV{SYSTEMD_WANTS}=\"\""}},
+        // gpsd's rules name another adapter: hidden, it is only some process of another user.
+        {"gpsd hidden, its rules for another adapter", kCh340 + kGpsd, Busy, std::nullopt,
+         OtherUser, 0, Pieces{kOtherUser}},
+        {"gpsd hidden, its rules for another adapter, a terminal program holds it",
+         kCh340 + kGpsd + kMinicom, Busy, std::nullopt, Process, 4242, Pieces{kMinicomLine}},
+        {"a terminal program, through its open files", kCh340 + kMinicom, Busy, std::nullopt,
+         Process, 4242, Pieces{kMinicomLine}},
         {"a terminal program, through its lock file",
          kCh340 + Files{{"proc/777/comm", "picocom\n"},
                         {"proc/777/fd/", ""},
                         {"run/lock/LCK..ttyUSB0", "       777\n"}},
-         PortSymptom::Busy,
-         std::nullopt,
-         Process,
-         777,
-         {node + " is held by picocom (pid 777): close it there."}},
-        {"nobody to be seen", kCh340, PortSymptom::Busy, std::nullopt, None, 0, {""}},
+         Busy, std::nullopt, Process, 777,
+         Pieces{kNode + " is held by picocom (pid 777): close it there."}},
+        {"nobody to be seen", kCh340, Busy, std::nullopt, None, 0, Pieces{""}},
     };
     for (const Row& row : rows) {
         QTemporaryDir dir;
         lay(dir.path().toStdString(), row.files);
-        // The first rows ask as the vanish watch does, the others through the by-id link.
+        // Vanished asks as the vanish watch does, Busy through the by-id link.
         const PortCulprit c = findPortCulprit(
             SystemRoot{dir.path().toStdString()},
-            row.symptom == PortSymptom::Busy ? "/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0"
-                                             : node,
+            row.symptom == Busy ? "/dev/serial/by-id/usb-1a86_USB_Serial-if00-port0" : kNode,
             row.ids, row.symptom);
         EXPECT_EQ(c.kind, row.kind) << row.name;
         EXPECT_EQ(c.pid, row.pid) << row.name;
         for (const std::string& piece : row.says) {
-            if (row.says.size() == 1) {
-                EXPECT_EQ(c.line, piece) << row.name;
-            } else {
-                EXPECT_NE(c.line.find(piece), std::string::npos) << row.name << ": " << c.line;
-            }
+            EXPECT_TRUE(row.says.size() == 1 ? c.line == piece
+                                             : c.line.find(piece) != std::string::npos)
+                << row.name << ": " << c.line;
         }
         if (row.kind != Process && row.kind != OtherUser) {
             // Braille readers need it: never advised away.

@@ -97,12 +97,11 @@ TEST(K9simProgram, HangsUpOnItsDisconnectFaultAndStopsOnASignal) {
         const std::string link = dir.filePath("com2").toStdString();
         const std::string received = dir.filePath("received.bin").toStdString();
         QProcess sim;
-        ASSERT_EQ(
-            startSim(sim, kQuick +
-                              QStringList{"--link", link.c_str(), "--received", received.c_str()} +
-                              (signal ? QStringList{} : QStringList{"--disconnect-at", "2"}))
-                .rfind("/dev/pts/", 0),
-            0u);
+        const QStringList fault = signal ? QStringList{} : QStringList{"--disconnect-at", "2"};
+        const std::string device =
+            startSim(sim, kQuick + fault +
+                              QStringList{"--link", link.c_str(), "--received", received.c_str()});
+        ASSERT_EQ(device.rfind("/dev/pts/", 0), 0u) << device;
         Port port(link);
         EXPECT_EQ(port.expect("\r\n"), "#FTPUNK9A1234\r\n");
         ASSERT_EQ(::write(port.fd, kAck.data(), kAck.size()), static_cast<ssize_t>(kAck.size()));

@@ -148,11 +148,11 @@ TEST(SimSerialLine, CarriesASessionFedInPiecesAtTheUnitsTimes) {
     EXPECT_EQ(describeBytes(std::string("\x03\x00\x7f?", 4)), "<ETX><x00><x7F>?");
 }
 
+using Reads = std::vector<std::string>;
 struct KeywordFault {
     int SimOptions::*stageOf;
     int stage;
-    // What each read brings when a plain updater answers every whole message at once.
-    std::vector<std::string> reads;
+    Reads reads;  // what each read brings when a plain updater answers every whole message at once
     std::int64_t putOffToMs;  // the fault puts a message off to this time (-1: unchecked)
 };
 
@@ -165,15 +165,11 @@ TEST(SimUnit, KeywordFaultsFireOnceAndTheSessionStillEnds) {
         {&O::lateKeywordStage, 8, kCleanSession, 4800 + 7000},
         {&O::garbageBeforeStage, 1, {noise + kUn, kPw, kFileP, kGet, kPut, kLocations}, -1},
         {&O::garbageInsteadStage, 4, {kUn, kPw, kFileP, noise, kGet, kPut, kLocations}, 4600},
-        {&O::noCrStage,
-         3,
-         {kUn, kPw, "#FTPFILEP/k9/update/\n", kFileP, kGet, kPut, kLocations},
-         4400},
+        {&O::noCrStage, 3,
+         Reads{kUn, kPw, "#FTPFILEP/k9/update/\n", kFileP, kGet, kPut, kLocations}, 4400},
         {&O::noCrStage, 7, {kUn, kPw, kFileP, kGet, "#FTPPUT\n"}, -1},
-        {&O::splitKeywordStage,
-         1,
-         {"#FTPU", "NK9A1234\r\n", kUn, kPw, kFileP, kGet, kPut, kLocations},
-         3500},
+        {&O::splitKeywordStage, 1,
+         Reads{"#FTPU", "NK9A1234\r\n", kUn, kPw, kFileP, kGet, kPut, kLocations}, 3500},
         {&O::mergedKeywordStage, 3, {kUn, kPw + kFileP, kFileP, kGet, kPut, kLocations}, 4200},
         {&O::mergedKeywordStage, 4, {kUn, kPw, kFileP + kGet, kGet, kPut, kLocations}, 4400},
         {&O::mergedKeywordStage, 8, {kUn, kPw, kFileP, kGet, kPut + kLocations}, -1},
@@ -207,9 +203,7 @@ TEST(SimUnit, SerialNumberFaults) {
         {SerialFault::kShort, "#FTPUNK9A12\r\n"},
         {SerialFault::kInvalidChars, "#FTPUNK9A/2*4\r\n"}};
     for (const auto& [fault, expected] : rows) {
-        SimOptions o;
-        o.serialFault = fault;
-        Bench b(o);
+        Bench b(SimOptions{.serialFault = fault});
         b.open();
         EXPECT_EQ(b.waitForInput(), expected);
     }
@@ -217,8 +211,7 @@ TEST(SimUnit, SerialNumberFaults) {
 
 // Nobody reads a flood for an hour: the unit holds back instead of piling up output.
 TEST(SimUnit, AFloodHoldsBackWhileNobodyReads) {
-    SimOptions o;
-    o.flood = true;
+    const SimOptions o{.flood = true};
     Bench b(o);
     b.open();
     b.answerAll(4'600);  // up to the offer, answered at once: the flood is due at 4800 ms

@@ -60,35 +60,14 @@ struct Row {
 const Row kRows[] = {
     {"vsftpd, reuse required", true, Kind::Good, false, FtpTls::Auto, "", nullptr, true, true},
     {"pyftpdlib, require", false, Kind::Good, false, FtpTls::Require, "", nullptr, true, false},
-    {"auto, plain server", false, {}, false, FtpTls::Auto, "", nullptr, false, false},
+    {"auto, plain server", false, std::nullopt, false, FtpTls::Auto, "", nullptr, false, false},
     {"off, TLS server", false, Kind::Good, false, FtpTls::Off, "", nullptr, false, false},
-    {"require, plain server",
-     false,
-     {},
-     false,
-     FtpTls::Require,
-     "",
-     "does not offer TLS",
-     false,
-     false},
-    {"remembered, now plain",
-     false,
-     {},
-     false,
-     FtpTls::Auto,
-     "%\n",
-     "spoke TLS before but now",
-     false,
-     true},
-    {"damaged memory naming it",
-     false,
-     {},
-     false,
-     FtpTls::Auto,
-     "x\n% \x01\n",
-     "spoke TLS before but now",
-     false,
-     true},
+    {"require, plain server", false, std::nullopt, false, FtpTls::Require, "", "does not offer TLS",
+     false, false},
+    {"remembered, now plain", false, std::nullopt, false, FtpTls::Auto, "%\n",
+     "spoke TLS before but now", false, true},
+    {"damaged memory naming it", false, std::nullopt, false, FtpTls::Auto, "x\n% \x01\n",
+     "spoke TLS before but now", false, true},
     {"untrusted", false, Kind::Untrusted, false, FtpTls::Auto, "",
      "not signed by an authority this computer trusts", false, true},
     {"wrong name", false, Kind::OtherName, false, FtpTls::Auto, "",
@@ -130,8 +109,7 @@ TEST(FtpTls, EachSettingWithEachServer) {
         std::filesystem::remove_all(tracePath);
 
         HookLoop loop;
-        InternetSettings settings{.connectTimeout = 10s, .stallTimeout = 10s};
-        settings.tls = row.mode;
+        InternetSettings settings{.connectTimeout = 10s, .stallTimeout = 10s, .tls = row.mode};
         settings.caFile = certificates.caFile();
         settings.tlsHostsFile = memoryFile;
         test::RecordingView view;
