@@ -290,48 +290,41 @@ TEST_F(K9UpdateTest, SendKeptSendsEachUnitsKeptLocationsOnce) {
     EXPECT_FALSE(QFile::exists(dir_.filePath("work/COM2/K9CLI02.txt")));
 }
 
-TEST(K9UpdatePorts, NoPortFoundIsSaidWithWhereItLooked) {
+// Calls without a unit: bad usage exits 2 with the problem and the hint; a port list with no
+// port says where it looked, and in JSON is empty (the parser's own rows: run_report_test).
+TEST(K9UpdateWithoutAUnit, SaysWhatIsWrongOrWhatItFound) {
     QTemporaryDir dir;
-    std::ofstream conf(dir.filePath("k9.conf").toStdString());
-    conf << "[ports]\n";
+    const std::string none = dir.filePath("none").toStdString(), conf = none + ".conf";
+    std::ofstream(conf) << "[ports]\n";
     for (int port = 1; port <= 12; ++port) {
-        conf << "COM" << port << " = " << dir.filePath("none").toStdString() << port << "\n";
+        std::ofstream(conf, std::ios::app) << "COM" << port << " = " << none << port << "\n";
     }
-    conf.close();
-    for (const bool json : {false, true}) {
+    const QString config = QString::fromStdString(conf);
+    const struct {
+        QStringList args;
+        int code;
+        std::string said;  // the start of stdout, or a piece of stderr for bad usage
+    } rows[] = {
+        {{"--frobnicate"}, 2, "Unknown option"},
+        {{"--list-ports", "--config", "/no/such.conf"}, 2, "cannot read the configuration"},
+        {{"--list-ports", "--config", config},
+         0,
+         "No serial port found. Looked for COM1 to COM12 at " + none + "1, " + none + "2, "},
+        {{"--list-ports", "--json", "--config", config}, 0, "[]\n"},
+    };
+    for (const auto& row : rows) {
         QProcess cli;
-        cli.start(K9UPDATE_PATH, QStringList{"--config", dir.filePath("k9.conf"), "--list-ports"} +
-                                     (json ? QStringList{"--json"} : QStringList{}));
+        cli.start(K9UPDATE_PATH, row.args);
         ASSERT_TRUE(cli.waitForFinished(10000));
-        EXPECT_EQ(cli.exitCode(), 0);
         const std::string out = cli.readAllStandardOutput().toStdString();
-        if (json) {
-            EXPECT_EQ(out, "[]\n");
-        } else {
-            const std::string none = dir.filePath("none").toStdString();
-            EXPECT_EQ(out.rfind("No serial port found. Looked for COM1 to COM12 at " + none +
-                                    "1, " + none + "2, ",
-                                0),
-                      0u)
-                << out;
-        }
-    }
-}
-
-// Bad usage as the program tells it: exit code 2, the problem, the hint (the parser's rows are
-// in run_report_test).
-TEST(K9UpdateUsage, BadInputExitsTwoWithTheProblemNamed) {
-    for (const QStringList& args :
-         {QStringList{"--frobnicate"}, QStringList{"--list-ports", "--config", "/no/such.conf"}}) {
-        QProcess cli;
-        cli.start(K9UPDATE_PATH, args);
-        ASSERT_TRUE(cli.waitForFinished(10000));
         const std::string err = cli.readAllStandardError().toStdString();
-        EXPECT_EQ(cli.exitCode(), 2) << err;
-        EXPECT_NE(err.find(args.size() == 1 ? "Unknown option" : "cannot read the configuration"),
-                  std::string::npos)
-            << err;
-        EXPECT_NE(err.find("k9update --help"), std::string::npos) << err;
+        EXPECT_EQ(cli.exitCode(), row.code) << err;
+        if (row.code == 2) {
+            EXPECT_NE(err.find(row.said), std::string::npos) << err;
+            EXPECT_NE(err.find("k9update --help"), std::string::npos) << err;
+        } else {
+            EXPECT_EQ(out.rfind(row.said, 0), 0u) << out;
+        }
     }
 }
 
