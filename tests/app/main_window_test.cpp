@@ -463,7 +463,7 @@ TEST_F(AppTest, SupportTraceIsKeptWhenConfiguredOrChosenBefore) {
 
 TEST_F(AppTest, ExitDuringARunClosesThePortSavesAndEnds) {
     PtyDevice pty;
-    config.ports = {{1, pty.path()}};
+    config.ports = {{1, pty.slavePath()}};
     serial = std::make_unique<QtSerialLine>(config.ports);
     const auto* port = static_cast<QtSerialLine*>(serial.get());
     ASSERT_TRUE(start());
@@ -495,7 +495,7 @@ TEST_F(AppTest, AChosenPortIsRememberedWhileItIsUnplugged) {
     realProbe = true;
     for (const bool back : {true, false}) {
         SCOPED_TRACE(back);
-        std::filesystem::create_symlink(pty.path(), link);
+        std::filesystem::create_symlink(pty.slavePath(), link);
         ASSERT_TRUE(start());
         ASSERT_EQ(selectedPort(), " 1");
         emit ui().cboPort->activated(0);
@@ -504,7 +504,7 @@ TEST_F(AppTest, AChosenPortIsRememberedWhileItIsUnplugged) {
         const QString tip = window().findChild<QLabel*>("lblPortDevice")->toolTip();
         EXPECT_TRUE(tip.contains("COM1 is not plugged in")) << tip.toStdString();
         if (back) {
-            std::filesystem::create_symlink(pty.path(), link);
+            std::filesystem::create_symlink(pty.slavePath(), link);
             EXPECT_TRUE(processUntil([&] { return selectedPort() == " 1"; }));
             std::filesystem::remove(link);
         }

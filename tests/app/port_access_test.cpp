@@ -50,9 +50,9 @@ TEST(PortAccess, TellsFreeAbsentBusyAndDeniedApart) {
     std::ofstream(root + "/file") << "not a port";
     fs::create_directory(root + "/folder");
     ::mkfifo((root + "/fifo").c_str(), 0600);
-    fs::create_symlink(pty.path(), root + "/link");
+    fs::create_symlink(pty.slavePath(), root + "/link");
     fs::create_symlink(root + "/gone", root + "/dangling");
-    for (const std::string& path : {pty.path(), root + "/link"}) {
+    for (const std::string& path : {pty.slavePath(), root + "/link"}) {
         EXPECT_EQ(checkPortAccess(path).access, PortAccess::Free) << path;
     }
     // No port, to the list and to opening either; opening the fifo could wait for a writer.
@@ -71,8 +71,8 @@ TEST(PortAccess, TellsFreeAbsentBusyAndDeniedApart) {
     EXPECT_EQ(held.holderPid, ::getpid());  // from the holder's lock file
     holder.setPortOpen(false);
 
-    EXPECT_FALSE(checkPortAccess(pty.path()).group.empty());
-    EXPECT_EQ(accessAsOutsider(pty.path()), PortAccess::NoPermission);
+    EXPECT_FALSE(checkPortAccess(pty.slavePath()).group.empty());
+    EXPECT_EQ(accessAsOutsider(pty.slavePath()), PortAccess::NoPermission);
 }
 
 TEST(PortLock, ReadsTheHolderFromTheLockFile) {
@@ -109,7 +109,7 @@ TEST(DeviceWatch, SeesALinkComeAndGoInAFolderThatAppeared) {
     ASSERT_TRUE(test::processUntil([&] { return watch.watched().size() == 2; }, 5000));
     for (bool plug : {true, false}) {
         const int seen = changes;
-        plug ? fs::create_symlink(pty.path(), byId + "/usb-K9")
+        plug ? fs::create_symlink(pty.slavePath(), byId + "/usb-K9")
              : static_cast<void>(fs::remove(byId + "/usb-K9"));
         ASSERT_TRUE(test::processUntil([&] { return changes > seen; }, 5000)) << plug;
     }

@@ -111,7 +111,7 @@ mode_t modeOf(const QString& path) {
 }
 
 TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
-    const QStringList yes{"--answer", "yes"}, noUnit{};
+    const QStringList yes{"--answer", "yes"}, noUnit{}, silent{"--silent-from", "1"};
     const FtpFaults none{}, refuseLogin{.refuseLogin = true}, rejectStore{.rejectStore = true};
     const RunRow rows[] = {
         {"absent port", noUnit, none, true, 5,
@@ -122,12 +122,7 @@ TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
          "Sentrel K9 updating unsuccessful: the server could not be reached"},
         {"upload refused", yes, rejectStore, false, 6, "have not been sent to the Quillmark Server",
          "Sentrel K9 updated. Its stored locations did not reach the server; they are kept in "},
-        {"silent unit",
-         {"--silent-from", "1"},
-         none,
-         false,
-         3,
-         "stage 1: waiting for the unit",
+        {"silent unit", silent, none, false, 3, "stage 1: waiting for the unit",
          "Sentrel K9 updating unsuccessful: the unit did not answer"},
     };
     for (const RunRow& row : rows) {
@@ -178,11 +173,11 @@ TEST(K9UpdatePermission, ADeniedPortSaysWhatToType) {
     QDir(dir.path()).mkpath("work");
     ASSERT_EQ(::chmod(dir.filePath("work").toLocal8Bit().constData(), 0777), 0);
     if (::getuid() != 0) {
-        ASSERT_EQ(::chmod(pty.path().c_str(), 0), 0);
+        ASSERT_EQ(::chmod(pty.slavePath().c_str(), 0), 0);
     }
     std::ofstream(dir.filePath("k9.conf").toStdString())
-        << "work_dir = " << dir.filePath("work").toStdString() << "\n[ports]\nCOM1 = " << pty.path()
-        << "\n";
+        << "work_dir = " << dir.filePath("work").toStdString()
+        << "\n[ports]\nCOM1 = " << pty.slavePath() << "\n";
     QProcess cli;
     if (::getuid() == 0) {
         cli.setChildProcessModifier([] {
@@ -196,7 +191,8 @@ TEST(K9UpdatePermission, ADeniedPortSaysWhatToType) {
     ASSERT_TRUE(cli.waitForFinished(30000));
     const std::string err = cli.readAllStandardError().toStdString();
     EXPECT_EQ(cli.exitCode(), 5) << err;
-    EXPECT_NE(err.find("You have no permission to use " + pty.path()), std::string::npos) << err;
+    EXPECT_NE(err.find("You have no permission to use " + pty.slavePath()), std::string::npos)
+        << err;
     EXPECT_NE(err.find("sudo usermod -aG "), std::string::npos) << err;
 }
 

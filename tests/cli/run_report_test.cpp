@@ -9,6 +9,7 @@
 #include "cli/cli_options.h"
 #include "cli/run_report.h"
 #include "cli/terminal_view.h"
+#include "run_texts.h"
 #include "update/run_outcome.h"
 
 namespace k9 {
@@ -18,10 +19,6 @@ struct At {
     std::int64_t ms;
     std::function<void(RunReport&)> event;
 };
-
-const std::string kUpdatedStatus =
-    "Sentrel K9 updated. \r\nClose this program and disconnect K9 "
-    "from your PC.";
 
 // A good run in brief: a question on the way, a status of several lines with trailing blanks,
 // and the download's bar values that would go back from 15 to 10 if they were shown.
@@ -50,14 +47,8 @@ std::vector<At> goodRun(LocationsFate locations) {
              r.showAnswer(true);
              r.messageShown(Message{"try again?", "K9"}, MessageAnswer::Yes);
          }},
-        {6500,
-         [](RunReport& r) {
-             r.transfer({1024, 4096, true});
-         }},
-        {7000,
-         [](RunReport& r) {
-             r.transfer({4096, 4096, true});
-         }},
+        {6500, [](RunReport& r) { r.transfer(TransferProgress(1024, 4096, true)); }},
+        {7000, [](RunReport& r) { r.transfer(TransferProgress(4096, 4096, true)); }},
         {7000, [](RunReport& r) { r.stageEntered(Stage::SendFile); }},
         {7000, [](RunReport& r) { r.statusShown("Sending Data to K9"); }},
         {8000, [](RunReport& r) { r.linesSent(150, 300); }},
@@ -67,7 +58,7 @@ std::vector<At> goodRun(LocationsFate locations) {
         {9000, [](RunReport& r) { r.offerWait(120000); }},
         {24000, [](RunReport& r) { r.tick(); }},
         {129000, [](RunReport& r) { r.stageEntered(Stage::Finished); }},
-        {131000, [](RunReport& r) { r.statusShown(kUpdatedStatus); }},
+        {131000, [](RunReport& r) { r.statusShown(test::kUpdated); }},
         {131000, [end](RunReport& r) { r.runEnded(end); }},
     };
 }

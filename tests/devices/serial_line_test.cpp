@@ -29,7 +29,7 @@ std::string readAtLeast(SerialLine& line, std::size_t want) {
 
 TEST(QtSerialLine, OpensAMappedDeviceMovesBytesBothWaysAndFailsReadsWhenUnplugged) {
     PtyDevice pty;
-    QtSerialLine line({{3, pty.path()}});
+    QtSerialLine line({{3, pty.slavePath()}});
     line.setCommPort(3);
     line.setSettings("38400,N,8,1");
     line.setInputLen(0);
@@ -43,7 +43,7 @@ TEST(QtSerialLine, OpensAMappedDeviceMovesBytesBothWaysAndFailsReadsWhenUnplugge
     EXPECT_THROW(line.setPortOpen(true), RuntimeError);
 
     // Unplugged, the device fails reads instead of hanging.
-    pty.closeMaster();
+    pty.close();
     EXPECT_EQ(test::errorNumberOf([&] {
                   for (int i = 0; i < 10; ++i) {
                       readAtLeast(line, 1);
@@ -62,15 +62,15 @@ TEST(QtSerialLine, TellsAMissingPortFromOtherFailures) {
     EXPECT_EQ(test::errorNumberOf([&] { unmapped.setPortOpen(true); }), err::kInvalidPortNumber);
 
     PtyDevice pty;
-    QtSerialLine holder({{1, pty.path()}});
+    QtSerialLine holder({{1, pty.slavePath()}});
     holder.setPortOpen(true);
-    QtSerialLine second({{1, pty.path()}});
+    QtSerialLine second({{1, pty.slavePath()}});
     const std::int32_t held = test::errorNumberOf([&] { second.setPortOpen(true); });
     EXPECT_NE(held, 0) << "a port another line holds must not open";
     EXPECT_NE(held, err::kInvalidPortNumber);
-    EXPECT_EQ(QtPortProbe({{1, pty.path()}}).probe(1), ProbeResult::InUse);
+    EXPECT_EQ(QtPortProbe({{1, pty.slavePath()}}).probe(1), ProbeResult::InUse);
     holder.setPortOpen(false);
-    EXPECT_EQ(QtPortProbe({{1, pty.path()}}).probe(1), ProbeResult::Free);
+    EXPECT_EQ(QtPortProbe({{1, pty.slavePath()}}).probe(1), ProbeResult::Free);
     EXPECT_EQ(QtPortProbe({}).probe(1), ProbeResult::Absent);
 }
 

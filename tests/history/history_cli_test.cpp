@@ -2,9 +2,9 @@
 // against the local FTP server, with the history in a private state folder.
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <chrono>
 #include <fstream>
 
+#include "file_bytes.h"
 #include "history_test_support.h"
 #include "local_ftp_server.h"
 
@@ -84,10 +84,7 @@ TEST_F(HistoryCliTest, CheckComparesTheServersFileWithTheLastUpdate) {
             server_->removeFile(kSerial, "LocationsLite.txt");
         } else {
             server_->putFile(kSerial, "LocationsLite.txt", std::string(row.size, 'x'));
-            std::filesystem::last_write_time(
-                server_->pathOf(kSerial, "LocationsLite.txt"),
-                std::filesystem::file_time_type::clock::from_sys(
-                    std::chrono::sys_seconds{std::chrono::seconds{row.modified}}));
+            setModified(server_->pathOf(kSerial, "LocationsLite.txt"), row.modified);
         }
         const QStringList byName{"--serial", row.serial, "--edition", "cameras"};
         std::string out;

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QTableWidget>
 #include <QTimer>
-#include <chrono>
 
 #include "app/history_dialog.h"
 #include "app/main_window.h"
@@ -15,7 +14,9 @@
 #include "app/window_history.h"
 #include "app_test_support.h"
 #include "config/app_config.h"
+#include "file_bytes.h"
 #include "history_test_support.h"
+#include "hooked_loop.h"
 #include "local_ftp_server.h"
 #include "platform/qt_event_loop.h"
 #include "ui_frm_main.h"
@@ -33,34 +34,13 @@ class NoMessages final : public MessagePresenter {
     MessageAnswer show(QWidget*, const Message&) override { return MessageAnswer::Ok; }
 };
 
-// The real loop, with a hook on every turn the check's client gives it.
-class HookedLoop final : public EventLoop {
-  public:
-    void yield() override {
-        inner.yield();
-        if (onYield) {
-            onYield();
-        }
-    }
-    std::int64_t tickMs() const override { return inner.tickMs(); }
-    void waitUntil(std::int64_t deadlineMs) override { inner.waitUntil(deadlineMs); }
-    std::unique_ptr<Timer> makeTimer(std::function<void()> onTick) override {
-        return inner.makeTimer(std::move(onTick));
-    }
-    QtEventLoop inner;
-    std::function<void()> onYield;
-};
-
 class HistoryWindowTest : public HistoryTest {
   protected:
     static void SetUpTestSuite() {
         server_ = std::make_unique<LocalFtpServer>(
             std::vector<FtpAccount>{{kSerial, "10NIW9K", kSerial}});
         server_->putFile(kSerial, "LocationsLite.txt", std::string(4800, 'x'));
-        std::filesystem::last_write_time(
-            server_->pathOf(kSerial, "LocationsLite.txt"),
-            std::filesystem::file_time_type::clock::from_sys(
-                std::chrono::sys_seconds{std::chrono::seconds{kServed + 7 * 86400}}));
+        setModified(server_->pathOf(kSerial, "LocationsLite.txt"), kServed + 7 * 86400);
     }
     static void TearDownTestSuite() { server_.reset(); }
     void SetUp() override {
@@ -84,7 +64,7 @@ class HistoryWindowTest : public HistoryTest {
 
     inline static std::unique_ptr<LocalFtpServer> server_;
     NoMessages messages_;
-    HookedLoop loop_;
+    HookedLoop<QtEventLoop> loop_;
     RunEvents events_;
     std::unique_ptr<HistoryStore> store_;
     std::unique_ptr<MainWindow> window_;
@@ -108,7 +88,7 @@ TEST_F(HistoryWindowTest, StartupCheckSaysWhenANewerFileWaits) {
         SCOPED_TRACE(row.name);
         window_->setStatusAside("");
         auto h = history(row.host);
-        loop_.onYield = [&] {
+        loop_.onYield = [&](int) {
             if (row.runStartsDuringIt && h->startupCheck().running()) {
                 events_.runStarted(RunStart{});
             }

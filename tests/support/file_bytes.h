@@ -1,5 +1,8 @@
 #pragma once
 
+#include <chrono>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,6 +17,13 @@ inline std::string readBytes(const std::string& path) {
 
 inline void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Dates a file, as the server's MDTM then tells it.
+inline void setModified(const std::string& path, std::time_t when) {
+    std::filesystem::last_write_time(path,
+                                     std::filesystem::file_time_type::clock::from_sys(
+                                         std::chrono::sys_seconds{std::chrono::seconds{when}}));
 }
 
 }  // namespace k9::test

@@ -190,9 +190,7 @@ TEST_F(CftpTest, SizesNamesAndRefusedDownloads) {
 // a missing file. The connection serves on after each.
 TEST_F(CftpTest, RemoteFileTimes) {
     server().putFile(kUser, "dated.qk", "12345");
-    const auto when = std::filesystem::file_time_type::clock::from_sys(
-        std::chrono::sys_seconds{std::chrono::seconds{1793628000}});
-    std::filesystem::last_write_time(server().pathOf(kUser, "dated.qk"), when);
+    setModified(server().pathOf(kUser, "dated.qk"), 1793628000);
     ASSERT_TRUE(connect());
     struct Row {
         const char* name;

@@ -3,15 +3,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <random>
 #include <string>
 
+#include "hooked_loop.h"
 #include "local_ftp_server.h"
-#include "platform/event_loop.h"
 #include "platform/virtual_event_loop.h"
 
 namespace k9::ftptest {
@@ -33,26 +31,7 @@ inline std::string testBytes(std::size_t count, unsigned seed) {
     return bytes;
 }
 
-// A virtual loop that also counts its turns and lets a test act on a given one.
-class HookLoop final : public EventLoop {
-  public:
-    void yield() override {
-        ++yields;
-        inner.yield();
-        if (onYield) {
-            onYield(yields);
-        }
-    }
-    std::int64_t tickMs() const override { return inner.tickMs(); }
-    void waitUntil(std::int64_t deadlineMs) override { inner.waitUntil(deadlineMs); }
-    std::unique_ptr<Timer> makeTimer(std::function<void()> onTick) override {
-        return inner.makeTimer(std::move(onTick));
-    }
-
-    VirtualEventLoop inner;
-    int yields = 0;
-    std::function<void(int)> onYield;
-};
+using HookLoop = test::HookedLoop<VirtualEventLoop>;
 
 // One local server per test suite, with a fresh scratch folder per test.
 class FtpServerTest : public ::testing::Test {

@@ -333,42 +333,39 @@ TEST_F(UpdateRunTest, RunsTellTheirEventsInOrder) {
     const std::string sent = "down, stage 6, lines of 120, stage 7, wait 120, ";
     const struct {
         const char* name;
-        std::function<void(SimOptions&, std::string&)> arrange;
+        std::function<void(SimOptions&)> arrange;
         bool closeWhileSending;
         std::string events;
         LocationsFate locations;
     } rows[] = {
-        {"good run", [](SimOptions&, std::string&) {}, false,
+        {"good run", [](SimOptions&) {}, false,
          handshake + sent + "stage 8, received, up, stage 9, end Sentrel K9 updated.",
          LocationsFate::Uploaded},
-        {"no answer", [](SimOptions& o, std::string&) { o.silentFromStage = 1; }, false,
+        {"no answer", [](SimOptions& o) { o.silentFromStage = 1; }, false,
          "start 1, open 1, stage 1, tick, end Sentrel K9 updating unsuccessful: the unit did not "
          "answer while waiting for the unit; check the cable, that the unit is in its download "
          "mode and that this is its port.",
          LocationsFate::NotOffered},
-        {"login refused",
-         [](SimOptions&, std::string&) { server_->setFaults(FtpFaults{.refuseLogin = true}); },
+        {"login refused", [](SimOptions&) { server_->setFaults(FtpFaults{.refuseLogin = true}); },
          false,
          handshake + "box Quillmark, box , end Sentrel K9 updating unsuccessful: the server could "
                      "not be reached: 530 Login refused.",
          LocationsFate::NotOffered},
-        {"unplugged mid-file", [](SimOptions& o, std::string&) { o.disconnectAfterLines = 30; },
-         false,
+        {"unplugged mid-file", [](SimOptions& o) { o.disconnectAfterLines = 30; }, false,
          handshake + "down, stage 6, lines of 120, box K9 updating unsuccessful no, end Sentrel "
                      "K9 updating unsuccessful: The serial device is no longer available.",
          LocationsFate::NotOffered},
-        {"offer declined", [](SimOptions& o, std::string&) { o.answer = OfferAnswer::kNo; }, false,
+        {"offer declined", [](SimOptions& o) { o.answer = OfferAnswer::kNo; }, false,
          handshake + sent + "stage 9, end Sentrel K9 updated.", LocationsFate::Declined},
-        {"Close mid-run", [](SimOptions&, std::string&) {}, true,
+        {"Close mid-run", [](SimOptions&) {}, true,
          handshake + "down, stage 6, lines of 120, end Sentrel K9 update stopped.",
          LocationsFate::NotOffered},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         SetUp();
-        std::string host;
-        row.arrange(options_, host);
-        auto run = start(host);
+        row.arrange(options_);
+        auto run = start();
         EventLog log;
         run->h.core().events().add(log);
         if (row.closeWhileSending) {
