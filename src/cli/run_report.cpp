@@ -44,18 +44,6 @@ std::string terminalText(const std::string& text) {
     return out;
 }
 
-const char* answerName(MessageAnswer answer) {
-    switch (answer) {
-        case MessageAnswer::Yes:
-            return "yes";
-        case MessageAnswer::No:
-            return "no";
-        case MessageAnswer::Ok:
-            break;
-    }
-    return "ok";
-}
-
 }  // namespace
 
 int exitCodeFor(const RunRecord& run) {
@@ -354,7 +342,7 @@ void RunReport::statusShown(const std::string& text) {
 void RunReport::messageShown(const Message& message, MessageAnswer answer) {
     if (style_ == ReportStyle::Json) {
         json("\"event\":\"message\",\"title\":" + jsonString(message.title) + ",\"lines\":" +
-             jsonLines(message.text) + ",\"answer\":\"" + answerName(answer) + "\"");
+             jsonLines(message.text) + ",\"answer\":\"" + std::string(answerWord(answer)) + "\"");
     }
 }
 

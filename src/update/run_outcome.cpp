@@ -159,6 +159,10 @@ std::optional<LocationsFate> locationsFromWord(std::string_view word) {
     return byWord(kFates, word);
 }
 
+std::string_view answerWord(MessageAnswer answer) {
+    return answer == MessageAnswer::Yes ? "yes" : answer == MessageAnswer::No ? "no" : "ok";
+}
+
 std::string runEndText(RunEnd end) {
     return byValue(kEnds, end).text;
 }

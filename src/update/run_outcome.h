@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/main_view.h"
 #include "update/run_record.h"
 
 namespace k9 {
@@ -22,6 +23,9 @@ std::string_view runEndWord(RunEnd end);
 std::optional<RunEnd> runEndFromWord(std::string_view word);
 std::string_view locationsWord(LocationsFate fate);
 std::optional<LocationsFate> locationsFromWord(std::string_view word);
+
+// "yes", "no" or "ok": how a message box was answered, in the trace and in JSON.
+std::string_view answerWord(MessageAnswer answer);
 
 // For people: "no answer", "kept in /path".
 std::string runEndText(RunEnd end);

@@ -20,18 +20,6 @@ constexpr const char* kTraceHint =
     "k9updater.conf) and run the update again; the trace can then be sent with "
     "\"Save Support Trace...\".";
 
-const char* answerText(MessageAnswer answer) {
-    switch (answer) {
-        case MessageAnswer::Yes:
-            return "Yes";
-        case MessageAnswer::No:
-            return "No";
-        case MessageAnswer::Ok:
-            break;
-    }
-    return "OK";
-}
-
 const char* stageMeaning(Stage stage) {
     switch (stage) {
         case Stage::WaitSerial:
@@ -265,7 +253,7 @@ void RunTrace::statusShown(const std::string& text) {
 
 void RunTrace::messageShown(const Message& message, MessageAnswer answer) {
     trace_.line("msgbox", "[" + message.title + "] " + message.text, kLongLineBytes);
-    trace_.line("answer", answerText(answer));
+    trace_.line("answer", answerWord(answer));
     trace_.flush();
 }
 

@@ -3,8 +3,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <sys/time.h>
-
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include "app/main_form.h"
 #include "app_test_support.h"
 #include "controller_harness.h"
+#include "file_bytes.h"
 #include "platform/runtime_error.h"
 #include "platform/shell.h"
 #include "scripted_serial_line.h"
@@ -85,8 +84,7 @@ TEST_F(MainFormTest, KeptLocationsAreNotedAtStartUpAndUnsavedSettingsStillEnd) {
     fs::create_directories(workDir);
     const auto write = [&](const std::string& name, const char* text, std::time_t when) {
         std::ofstream(workDir + "/" + name) << text;
-        const struct timeval times[2] = {{when, 0}, {when, 0}};
-        ::utimes((workDir + "/" + name).c_str(), times);
+        test::setModified(workDir + "/" + name, when);
     };
     write("K9B0002.txt", "1,2,30,USER\r\n3,4,40,USER\r\n\r\n", 1796638500);
     write("K9A0001.txt", "5,6,50,USER\r\n", 1796000000);

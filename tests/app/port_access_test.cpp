@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>

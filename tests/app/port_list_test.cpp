@@ -103,10 +103,10 @@ TEST_F(PortDiscoveryTest, FilteredListShowsFreeAndHeldPortsOrSaysWhyNotAndAFailu
         EXPECT_EQ(view.selectedPort(), c.selected) << c.name;
         ASSERT_EQ(view.messages.size(), c.message.empty() ? 0u : 1u) << c.name;
         for (const Message& m : view.messages) {
-            EXPECT_EQ(m.text, c.message) << c.name;
-            EXPECT_EQ(m.title, "Sentrel K9 Updater - Com Port Error") << c.name;
-            EXPECT_EQ(m.icon, MessageIcon::None) << c.name;
-            EXPECT_EQ(m.buttons, MessageButtons::Ok) << c.name;
+            EXPECT_EQ(std::tie(m.text, m.title, m.icon, m.buttons),
+                      std::tuple(c.message, "Sentrel K9 Updater - Com Port Error",
+                                 MessageIcon::None, MessageButtons::Ok))
+                << c.name;
         }
     }
 

@@ -173,12 +173,10 @@ TEST(RtfReaderTest, UnbalancedBracesLoadWhatIsThere) {
     for (const auto& [rtf, text, header, balanced] : cases) {
         TextSink sink;
         const RtfParseResult r = parse(rtf, sink);
-        EXPECT_EQ(sink.out, text) << rtf;
-        EXPECT_EQ(r.header, header) << rtf;
-        EXPECT_EQ(r.balanced, balanced) << rtf;
-        EXPECT_FALSE(r.depthLimited) << rtf;
-        EXPECT_FALSE(r.outputLimited) << rtf;
-        EXPECT_EQ(sink.ends, 1) << rtf;
+        EXPECT_EQ(
+            std::tie(sink.out, r.header, r.balanced, r.depthLimited, r.outputLimited, sink.ends),
+            std::tuple(text, header, balanced, false, false, 1))
+            << rtf;
     }
 }
 

@@ -49,14 +49,10 @@ TEST(SettingsLine, FilterIsOnUnlessAnotherDigitSaysOff) {
 }
 
 TEST(SettingsLine, TheWholePortNumberIsSaved) {
+    // The last is not an entry of ours: the first character, as older versions kept it.
     const std::map<std::string, std::string> cases{
-        {" 3", "3"},
-        {" 12", "12"},
-        {"12 - In Use", "12"},
-        {"3 - In Use", "3"},
-        {"", ""},
-        // Not an entry of ours: the first character, as older versions kept it.
-        {" x - y", "x"}};
+        {" 3", "3"},         {" 12", "12"}, {"12 - In Use", "12"},
+        {"3 - In Use", "3"}, {"", ""},      {" x - y", "x"}};
     for (const auto& [entry, saved] : cases) {
         EXPECT_EQ(savedPortValue(entry), saved) << entry;
     }

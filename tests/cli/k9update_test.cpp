@@ -105,11 +105,6 @@ struct RunRow {
     const char* outcome;  // the one line on stdout
 };
 
-mode_t modeOf(const QString& path) {
-    struct stat st {};
-    return ::stat(path.toLocal8Bit().constData(), &st) == 0 ? st.st_mode & 07777 : 0;
-}
-
 TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
     const QStringList yes{"--answer", "yes"}, noUnit{}, silent{"--silent-from", "1"};
     const FtpFaults none{}, refuseLogin{.refuseLogin = true}, rejectStore{.rejectStore = true};
@@ -144,7 +139,7 @@ TEST_F(K9UpdateTest, ExitCodeTellsHowTheRunEnded) {
             // Nothing opened, nothing left behind.
             EXPECT_FALSE(QFile::exists(dir_.filePath("work/COM1")));
         } else {
-            EXPECT_EQ(modeOf(dir_.filePath("work/COM1")), 0700u);
+            EXPECT_EQ(test::modeOf(dir_.filePath("work/COM1").toStdString()), 0700u);
         }
         if (row.code == 6) {
             EXPECT_EQ(test::readBytes(path("work/COM1/K9CLI01.txt")), kLocations + "\r\n");

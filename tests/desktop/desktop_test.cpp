@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <chrono>
 #include <memory>
 #include <optional>
-#include <thread>
 
+#include "app_test_support.h"
 #include "desktop/done_notifier.h"
 #include "desktop/sleep_inhibitor.h"
 #include "desktop/taskbar_progress.h"
@@ -16,14 +14,7 @@
 namespace k9 {
 namespace {
 
-template <typename Condition>
-bool processUntil(Condition condition, int turns = 5000) {
-    for (int i = 0; i < turns && !condition(); ++i) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return condition();
-}
+using test::processUntil;
 
 // Long enough for an answer that should not come.
 void processAWhile() {
@@ -55,7 +46,7 @@ TEST(SleepInhibitor, HoldsOneInhibitorFromTheStartToEachWayARunEnds) {
         auto inhibitor =
             std::make_unique<SleepInhibitor>([&](const std::string& n) { notes.push_back(n); });
         inhibitor->runStarted(RunStart{});
-        ASSERT_TRUE(processUntil([&] { return inhibitor->held(); })) << row;
+        ASSERT_TRUE(processUntil([&] { return inhibitor->held(); }, 5000)) << row;
         ++calls;
         if (end) {
             inhibitor->runEnded(ended(*end));
@@ -64,7 +55,7 @@ TEST(SleepInhibitor, HoldsOneInhibitorFromTheStartToEachWayARunEnds) {
             inhibitor.reset();
         }
         // Let go by the end, with the inhibitor object still there when the run ended.
-        ASSERT_TRUE(processUntil([&] { return logind.log().size() == 2 * calls; })) << row;
+        ASSERT_TRUE(processUntil([&] { return logind.log().size() == 2 * calls; }, 5000)) << row;
         EXPECT_EQ(logind.log()[2 * calls - 2], kInhibit) << row;
         EXPECT_EQ(logind.log()[2 * calls - 1], "Released [" + std::to_string(calls) + "]") << row;
         EXPECT_TRUE(notes.empty()) << row;
@@ -79,7 +70,7 @@ TEST(SleepInhibitor, WithoutBusOrLogindSaysSoOnceAndTheRunGoesOn) {
         std::vector<std::string> notes;
         SleepInhibitor inhibitor([&](const std::string& n) { notes.push_back(n); });
         inhibitor.runStarted(RunStart{});
-        ASSERT_TRUE(processUntil([&] { return !notes.empty(); })) << address;
+        ASSERT_TRUE(processUntil([&] { return !notes.empty(); }, 5000)) << address;
         inhibitor.runEnded(ended(RunEnd::Updated));
         processAWhile();
         EXPECT_EQ(notes.size(), 1u) << address;
@@ -119,7 +110,7 @@ TEST(DoneNotifier, TellsEachRunThatEndedWhileTheWindowWasNotActiveAndClickRaises
         } else {
             expected.push_back(head + row.notice + tail);
         }
-        processUntil([&] { return service.log().size() >= expected.size(); });
+        processUntil([&] { return service.log().size() >= expected.size(); }, 5000);
         EXPECT_EQ(service.log(), expected) << row.notice;
     }
     // A click on another program's notice does nothing; one on ours brings the window back.
@@ -133,7 +124,7 @@ TEST(DoneNotifier, TellsEachRunThatEndedWhileTheWindowWasNotActiveAndClickRaises
         click << id << QStringLiteral("default");
         ASSERT_EQ(bus.call(click).type(), QDBusMessage::ReplyMessage);
     }
-    ASSERT_TRUE(processUntil([&] { return raised > 0; }));
+    ASSERT_TRUE(processUntil([&] { return raised > 0; }, 5000));
     processAWhile();
     EXPECT_EQ(raised, 1);
     QDBusConnection::disconnectFromBus(QStringLiteral("clicker"));
@@ -164,7 +155,7 @@ TEST(TaskbarProgress, ShowsEachNewPercentAndClearsAtTheEnd) {
                                             entry + R"(0.25, "progress-visible": true}])",
                                             entry + R"(0.5, "progress-visible": true}])",
                                             entry + R"(0.0, "progress-visible": false}])"};
-    processUntil([&] { return dock.log().size() >= expected.size(); });
+    processUntil([&] { return dock.log().size() >= expected.size(); }, 5000);
     EXPECT_EQ(dock.log(), expected);
 }
 

@@ -1,7 +1,6 @@
 // The history over real SQLite files: what a run leaves, what is kept, what a damaged, held or
 // killed history does.
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <QProcess>
 #include <fstream>
@@ -19,11 +18,6 @@ using namespace test;
 
 constexpr std::time_t kDay = 86400;
 constexpr std::time_t kNov2 = 1793620800;  // 2 November 2026, 12:00 UTC
-
-mode_t modeOf(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0;
-}
 
 // Each way a run ends leaves one record with all it knew; a run without a serial number
 // leaves none. Read back newest first, as one table.

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <vector>
 
 #include "platform/qt_event_loop.h"

@@ -9,7 +9,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 

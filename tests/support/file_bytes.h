@@ -19,6 +19,12 @@ inline void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+// The permission bits of a file or folder; 0 when it is not there.
+inline unsigned modeOf(const std::string& path) {
+    return static_cast<unsigned>(std::filesystem::status(path).permissions() &
+                                 std::filesystem::perms::mask);
+}
+
 // Dates a file, as the server's MDTM then tells it.
 inline void setModified(const std::string& path, std::time_t when) {
     std::filesystem::last_write_time(path,

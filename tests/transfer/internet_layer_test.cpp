@@ -8,7 +8,6 @@
 #include <functional>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "ftp_test_support.h"
 #include "internet/curl_check.h"

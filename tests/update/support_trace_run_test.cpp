@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
         row("silent_unit", {.silentFromStage = 1}, {}, kWrongPort, "1", "",
             {"tmrCheck tick, retry count 10", "driver's locations not received"}),
         row("refused_login", {}, {.refuseLogin = true}, kFailed, "12345",
-            "ftp open function: ", {"ftp<  530 Login refused.", "login to 127.0.0.1", "answer OK"}),
+            "ftp open function: ", {"ftp<  530 Login refused.", "login to 127.0.0.1", "answer ok"}),
         row("unplugged_mid_file", {.disconnectAfterLines = 30}, {}, kFailed, "123456",
             "An Error occured while sending file to K9 (",
             {"data  line 31 failed", "30 data lines sent"})),

@@ -301,10 +301,7 @@ class EventLog final : public RunObserver {
     void offerWait(std::int64_t ms) override { add("wait " + std::to_string(ms / 1000)); }
     void locationsReceived(std::int64_t) override { add("received"); }
     void messageShown(const Message& m, MessageAnswer a) override {
-        add("box " + m.title +
-            (a == MessageAnswer::Yes  ? " yes"
-             : a == MessageAnswer::No ? " no"
-                                      : ""));
+        add("box " + m.title + (a == MessageAnswer::Ok ? "" : " " + std::string(answerWord(a))));
     }
     void runEnded(const RunRecord& r) override {
         add("end " + outcomeText(r));
