@@ -18,9 +18,9 @@ namespace k9 {
 struct RunStart {
     int port = 0;      // the COM number chosen
     int edition = -1;  // the file list's index
-    std::string remoteFile;
-    std::string workFolder;
-    std::string server;  // host, or host:port
+    std::string remoteFile{};
+    std::string workFolder{};
+    std::string server{};  // host, or host:port
     std::time_t started = 0;
 };
 

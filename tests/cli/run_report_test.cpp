@@ -187,8 +187,8 @@ TEST(CommandLine, ModesOptionsAndTheProblemNamed) {
     const struct {
         QStringList args;
         const char* error;  // empty: good
-        CliMode mode;
-        int port, edition;
+        CliMode mode = CliMode::Run;
+        int port = -1, edition = -1;
     } rows[] = {
         {{"-p", "5", "-e", "schools", "--yes", "--json"}, "", CliMode::Run, 5, 1},
         {{"--port", "auto", "--edition", "test"}, "", CliMode::Run, kAutoPort, 2},

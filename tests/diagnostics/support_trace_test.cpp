@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
+#include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -30,12 +30,8 @@ TEST(SupportTraceText, MasksThenEscapes) {
 
 class SupportTraceFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = (fs::temp_directory_path() / ("k9_trace_" + std::to_string(::getpid()))).string();
-        fs::remove_all(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string dir_;
+    QTemporaryDir scratch_;
+    std::string dir_ = scratch_.path().toStdString();
     std::int64_t ms_ = 1000;
     SupportTrace::Clock clock_ = [this] { return ms_; };
     std::string error_;

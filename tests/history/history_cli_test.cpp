@@ -19,7 +19,6 @@ constexpr std::time_t kServed = 1793620800;  // the file the last update got
 class HistoryCliTest : public HistoryTest {
   protected:
     void SetUp() override {
-        HistoryTest::SetUp();
         path_ = dir_ + "/k9updater/history.db";
         std::ofstream(dir_ + "/k9.conf") << "ftp_host = " << server_->hostPort() << "\n";
         const RunRecord updated = unitRun(kSerial, RunEnd::Updated, kServed + 3600, kServed, 4800);

@@ -182,8 +182,7 @@ TEST_F(HistoryTest, BadHistoriesMoveAsideOrStayUntouched) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        TearDown();
-        SetUp();
+        std::filesystem::remove_all(dir_ + "/state");
         notes_.clear();
         std::filesystem::create_directories(dir_ + "/state/k9updater");
         row.spoil(path_);
@@ -221,8 +220,7 @@ TEST_F(HistoryTest, AHeldHistoryIsWaitedForAtMostASecond) {
     };
     for (const Row row : {Row{500, false, 1, 0}, Row{-1, true, 0, 1}}) {
         SCOPED_TRACE(row.releaseMs);
-        TearDown();
-        SetUp();
+        std::filesystem::remove_all(dir_ + "/state");
         notes_.clear();
         HistoryStore store(path_, noter());
         store.runs();  // creates the file

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QVariant>
 #include <filesystem>
 #include <string>
@@ -36,21 +36,13 @@ inline RunRecord unitRun(const std::string& serial, RunEnd end, std::time_t ende
 // line the history notes.
 class HistoryTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = (std::filesystem::temp_directory_path() / "k9history-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(dir_.data()), nullptr);
-        path_ = dir_ + "/state/k9updater/history.db";
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
     HistoryStore::Note noter() {
         return [this](const std::string& line) { notes_.push_back(line); };
     }
 
-    std::string dir_;
-    std::string path_;
+    QTemporaryDir scratch_;
+    std::string dir_ = scratch_.path().toStdString();
+    std::string path_ = dir_ + "/state/k9updater/history.db";
     std::vector<std::string> notes_;
 };
 

@@ -44,7 +44,6 @@ class HistoryWindowTest : public HistoryTest {
     }
     static void TearDownTestSuite() { server_.reset(); }
     void SetUp() override {
-        HistoryTest::SetUp();
         store_ = std::make_unique<HistoryStore>(path_, noter());
         store_->add(*historyEntryFor(
             unitRun(kSerial, RunEnd::Updated, kServed + 3600, kServed, 4800), "1.0.0"));

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 
 #include "file_bytes.h"
 #include "transfer/cftp.h"

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
+#include <QTemporaryDir>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -40,22 +40,15 @@ class FtpServerTest : public ::testing::Test {
         server_.reset(new LocalFtpServer({FtpAccount{kUser, kPassword, "unit"}}));
     }
     static void TearDownTestSuite() { server_.reset(); }
-    void SetUp() override {
-        server().clearFaults();
-        work_ = (std::filesystem::temp_directory_path() / "k9ftptest-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(work_.data()), nullptr);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(work_, ignored);
-    }
+    void SetUp() override { server().clearFaults(); }
 
     static LocalFtpServer& server() { return *server_; }
     std::string local(const std::string& name) const { return work_ + "/" + name; }
 
   private:
     static inline std::unique_ptr<LocalFtpServer> server_;
-    std::string work_;
+    QTemporaryDir scratch_;
+    std::string work_ = scratch_.path().toStdString();
 };
 
 }  // namespace k9::ftptest

@@ -2,7 +2,6 @@
 // it: what each setting does with each kind of server, and what the user is told when it
 // refuses.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <memory>
 #include <optional>
@@ -138,9 +137,7 @@ TEST(FtpTls, EachSettingWithEachServer) {
                   row.remembered);
         if (row.remembered && test::readBytes(memoryFile) != text) {
             // Written by the client: private, and rebuilt whole.
-            struct stat st {};
-            ASSERT_EQ(::stat(memoryFile.c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 0777, 0600u);
+            EXPECT_EQ(test::modeOf(memoryFile), 0600u);
             EXPECT_EQ(test::readBytes(memoryFile).find('\x01'), std::string::npos);
         }
         if (!connected) {

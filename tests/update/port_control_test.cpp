@@ -44,25 +44,25 @@ TEST_F(PortControlTest, EachKindOfFailureHasItsOwnMessage) {
         {"", kHead + "selected COM port, try a different port number."},
     };
     for (const auto& [entry, text] : cases) {
+        SCOPED_TRACE(entry);
         h.view.clearPorts();
         h.view.addPort(entry.empty() ? " 1" : entry);
         h.view.selectPort(entry.empty() ? -1 : 0);
         h.view.messages.clear();
-        EXPECT_FALSE(port.OpenComPort()) << entry;
-        ASSERT_EQ(h.view.messages.size(), 1u) << entry;
-        EXPECT_EQ(h.view.messages[0].text, text) << entry;
-        EXPECT_EQ(h.view.messages[0].title, "") << entry;
-        EXPECT_EQ(h.view.messages[0].icon, MessageIcon::None) << entry;
-        EXPECT_EQ(serial.opens, 0) << entry;
-        EXPECT_FALSE(serial.portOpen()) << entry;
-        EXPECT_EQ(h.view.caption(Caption::PortState), "Port Closed") << entry;
+        EXPECT_FALSE(port.OpenComPort());
+        ASSERT_EQ(h.view.messages.size(), 1u);
+        const Message& m = h.view.messages[0];
+        EXPECT_EQ(std::tie(m.text, m.title, m.icon), std::tuple(text, "", MessageIcon::None));
+        EXPECT_EQ(serial.opens, 0);
+        EXPECT_FALSE(serial.portOpen());
+        EXPECT_EQ(h.view.caption(Caption::PortState), "Port Closed");
         // A run that cannot open its port leaves the window idle.
         h.view.messages.clear();
         h.controller().cmdGo_Click();
-        EXPECT_EQ(h.view.messages.size(), 1u) << entry;
-        EXPECT_TRUE(h.view.idle()) << entry;
-        EXPECT_TRUE(h.view.statusHistory.empty()) << entry;
-        EXPECT_EQ(h.state().mFTP, nullptr) << entry;
+        EXPECT_EQ(h.view.messages.size(), 1u);
+        EXPECT_TRUE(h.view.idle());
+        EXPECT_TRUE(h.view.statusHistory.empty());
+        EXPECT_EQ(h.state().mFTP, nullptr);
     }
 }
 
